@@ -1,0 +1,91 @@
+#include "uClamDatabase.h"
+
+#include "LibClamAV.h"
+#include "platform/Exceptions.h"
+
+namespace {
+// Read and written only by AccessInstance.
+std::atomic<TClamDatabase*> StoredInstance{nullptr};
+} // namespace
+
+TClamDatabase::~TClamDatabase() {
+    if (AccessInstance(0) == this)
+        AccessInstance(2);
+    // The engine of the process is freed with its holder at program end.
+    if (cl_engine* Engine = FEngine.exchange(nullptr))
+        cl_engine_free(Engine);
+}
+
+TClamDatabase* TClamDatabase::AccessInstance(int32_t Request) {
+    switch (Request) {
+    case 0:
+        return StoredInstance.load();
+    case 1: {
+        TClamDatabase* Current = StoredInstance.load();
+        if (Current != nullptr)
+            return Current;
+        auto* Created = new TClamDatabase;
+        if (StoredInstance.compare_exchange_strong(Current, Created))
+            return Created;
+        delete Created; // another thread stored one first
+        return Current;
+    }
+    case 2:
+        StoredInstance.store(nullptr);
+        return nullptr;
+    default:
+        throw Exception(QStringLiteral("Illegal request %1 in AccessInstance").arg(Request));
+    }
+}
+
+void TClamDatabase::ReleaseInstance() {
+    delete AccessInstance(0);
+}
+
+int TClamDatabase::Load(QByteArray Folder) {
+    if (IsLoaded())
+        return CL_SUCCESS;
+    std::lock_guard Guard(FLock);
+    if (IsLoaded()) // loaded by another thread while this one waited for the lock
+        return CL_SUCCESS;
+    if (Folder.endsWith('/'))
+        Folder.chop(1);
+
+    RouteEngineMessages();
+    if (const int Status = cl_init(CL_INIT_DEFAULT))
+        return Status;
+    cl_engine* Engine = cl_engine_new();
+    if (Engine == nullptr)
+        return CL_EMEM;
+    FEngine.store(Engine);
+
+    unsigned int Count = FSignatureCount.load();
+    int Status = SetScanLimits(Engine);
+    if (Status == CL_SUCCESS)
+        Status = cl_load(Folder.constData(), Engine, &Count, DatabaseOptions);
+    FSignatureCount.store(Count);
+    if (Status == CL_SUCCESS)
+        Status = cl_engine_compile(Engine);
+    if (Status != CL_SUCCESS) {
+        // No engine, so no signatures: the next load must not add to what this one counted.
+        FSignatureCount.store(0);
+        cl_engine_free(FEngine.exchange(nullptr));
+        return Status;
+    }
+    FLoaded.store(true, std::memory_order_release);
+    return CL_SUCCESS;
+}
+
+void TClamDatabase::Unload() {
+    std::lock_guard Guard(FLock);
+    if (!IsLoaded())
+        return;
+    HARKAVEL_ASSERT(FEngine.load() != nullptr, "uClamDatabase");
+    FSignatureCount.store(0);
+    FLoaded.store(false, std::memory_order_release);
+    cl_engine_free(FEngine.exchange(nullptr));
+}
+
+cl_engine* TClamDatabase::Engine() const {
+    return IsLoaded() ? FEngine.load() : nullptr;
+}

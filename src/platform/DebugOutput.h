@@ -1,0 +1,13 @@
+#pragma once
+// The platform's debug output: diagnostics for a developer, never shown to the user unasked.
+// On Linux it is the Qt logging category "harkavel.debug", off unless enabled, for instance
+// with QT_LOGGING_RULES="harkavel.debug=true".
+
+#include <QString>
+#include <functional>
+
+void OutputDebugString(const QString& Text);
+
+using TDebugOutputSink = std::function<void(const QString& Text)>;
+// Test seam: while set, every debug line also reaches the sink (from any thread).
+void SetDebugOutputSink(TDebugOutputSink Sink);

@@ -1,0 +1,21 @@
+#include "Exceptions.h"
+
+Exception::Exception(QString Message)
+    : FMessage(std::move(Message)), FMessageUtf8(FMessage.toUtf8()) {}
+
+EAssertionFailed::EAssertionFailed(const char* Unit, int Line)
+    : Exception(
+          QStringLiteral("Assertion failure (%1, line %2)").arg(QLatin1String(Unit)).arg(Line)),
+      FUnit(Unit), FLine(Line) {}
+
+QString ExceptionMessage(std::exception_ptr Error) {
+    try {
+        std::rethrow_exception(Error);
+    } catch (const Exception& E) {
+        return E.Message();
+    } catch (const std::exception& E) {
+        return QString::fromUtf8(E.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}

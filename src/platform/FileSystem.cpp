@@ -1,0 +1,157 @@
+#include "FileSystem.h"
+
+#include "NativePath.h"
+
+#include <QFile>
+#include <QSet>
+#include <QStringList>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+// Kernel file systems whose "files" are not files: reading them hangs, never ends or means
+// nothing to a virus scanner.
+const QSet<QString> PseudoFileSystemTypes = {
+    "proc",      "sysfs",          "devtmpfs", "devpts",    "cgroup",   "cgroup2",    "securityfs",
+    "debugfs",   "tracefs",        "pstore",   "bpf",       "configfs", "fusectl",    "mqueue",
+    "hugetlbfs", "binfmt_misc",    "efivarfs", "selinuxfs", "nsfs",     "rpc_pipefs", "autofs",
+    "ramfs",     "fuse.gvfsd-fuse"};
+
+// The devices of the mounted file systems, from /proc/self/mountinfo, read again when a
+// folder lies on a device it has not seen (something was mounted since).
+class TMountedDevices {
+public:
+    bool IsPseudo(dev_t Device) {
+        std::lock_guard Guard(FLock);
+        if (!FPseudo.contains(Device) && !FOrdinary.contains(Device)) {
+            ReadMountInfo();
+            if (!FPseudo.contains(Device))
+                FOrdinary.insert(Device);
+        }
+        return FPseudo.contains(Device);
+    }
+
+private:
+    void ReadMountInfo() {
+        QFile Info(QStringLiteral("/proc/self/mountinfo"));
+        if (!Info.open(QIODevice::ReadOnly))
+            return;
+        // Fields: id parent major:minor root mount-point options [optional...] - type source ...
+        for (const QByteArray& Line : Info.readAll().split('\n')) {
+            const QList<QByteArray> Fields = Line.split(' ');
+            const qsizetype Separator = Fields.indexOf("-");
+            if (Fields.size() < 5 || Separator < 0 || Separator + 1 >= Fields.size())
+                continue;
+            const QList<QByteArray> Numbers = Fields[2].split(':');
+            if (Numbers.size() != 2)
+                continue;
+            const dev_t Device = makedev(Numbers[0].toUInt(), Numbers[1].toUInt());
+            const QString Type = QString::fromLatin1(Fields[Separator + 1]);
+            if (PseudoFileSystemTypes.contains(Type))
+                FPseudo.insert(Device);
+            else
+                FOrdinary.insert(Device);
+        }
+    }
+
+    std::mutex FLock;
+    QSet<dev_t> FPseudo;
+    QSet<dev_t> FOrdinary;
+};
+
+TMountedDevices& MountedDevices() {
+    static TMountedDevices Devices;
+    return Devices;
+}
+
+TFileAttributes AttributesOfFollowed(const struct stat& Info) {
+    if (S_ISDIR(Info.st_mode))
+        return MountedDevices().IsPseudo(Info.st_dev) ? FILE_ATTRIBUTE_DEVICE
+                                                      : FILE_ATTRIBUTE_DIRECTORY;
+    return S_ISREG(Info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
+}
+
+// A link found in a listing: a link to a folder is never walked, a link to a special file is
+// never read, a link to a regular file or a dangling one is a file for the engine.
+TFileAttributes AttributesOfListedLink(int Folder, const char* Name) {
+    struct stat Target;
+    if (fstatat(Folder, Name, &Target, 0) != 0 || S_ISREG(Target.st_mode))
+        return FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT;
+    return FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+TFileAttributes AttributesOfEntry(int Folder, const dirent* Entry) {
+    switch (Entry->d_type) {
+    case DT_REG:
+        return FILE_ATTRIBUTE_NORMAL;
+    case DT_LNK:
+        return AttributesOfListedLink(Folder, Entry->d_name);
+    case DT_FIFO:
+    case DT_CHR:
+    case DT_BLK:
+    case DT_SOCK:
+        return FILE_ATTRIBUTE_DEVICE;
+    default: // DT_DIR needs the device for the pseudo file system check; DT_UNKNOWN everything
+        break;
+    }
+    struct stat Info;
+    if (fstatat(Folder, Entry->d_name, &Info, AT_SYMLINK_NOFOLLOW) != 0)
+        return FILE_ATTRIBUTE_NORMAL; // vanished or unreadable: the engine reports it
+    if (S_ISLNK(Info.st_mode))
+        return AttributesOfListedLink(Folder, Entry->d_name);
+    return AttributesOfFollowed(Info);
+}
+
+bool ReadEntry(void* Handle, TSearchRec& Rec) {
+    DIR* Listing = static_cast<DIR*>(Handle);
+    const dirent* Entry = readdir(Listing);
+    if (Entry == nullptr)
+        return false;
+    Rec.Name = PathFromNative(QByteArray(Entry->d_name));
+    Rec.Attributes = AttributesOfEntry(dirfd(Listing), Entry);
+    return true;
+}
+
+} // namespace
+
+TFileAttributes GetFileAttributes(const QString& Path) {
+    const QByteArray Native = PathToNative(Path);
+    struct stat Info;
+    if (lstat(Native.constData(), &Info) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    if (!S_ISLNK(Info.st_mode))
+        return AttributesOfFollowed(Info);
+    if (stat(Native.constData(), &Info) != 0)
+        return FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT;
+    return AttributesOfFollowed(Info) | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+bool IsSpecialFile(const QByteArray& NativePath) {
+    struct stat Info;
+    return stat(NativePath.constData(), &Info) == 0 && !S_ISREG(Info.st_mode);
+}
+
+bool TFindFile::FindFirst(const QString& Folder, TSearchRec& Rec) {
+    FindClose();
+    FHandle = opendir(PathToNative(Folder).constData());
+    if (FHandle == nullptr)
+        return false;
+    if (ReadEntry(FHandle, Rec))
+        return true;
+    FindClose();
+    return false;
+}
+
+bool TFindFile::FindNext(TSearchRec& Rec) {
+    return FHandle != nullptr && ReadEntry(FHandle, Rec);
+}
+
+void TFindFile::FindClose() {
+    if (FHandle != nullptr)
+        closedir(static_cast<DIR*>(FHandle));
+    FHandle = nullptr;
+}

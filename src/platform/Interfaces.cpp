@@ -1,0 +1,32 @@
+#include "Interfaces.h"
+
+namespace {
+thread_local QString LastErrorMessage;
+}
+
+void SetErrorInfo(const QString& Message) {
+    LastErrorMessage = Message;
+}
+
+QString GetErrorInfo() {
+    return LastErrorMessage;
+}
+
+HRESULT SafeCallBoundary(const std::function<void()>& Body) {
+    try {
+        Body();
+        return S_OK;
+    } catch (...) {
+        SetErrorInfo(ExceptionMessage(std::current_exception()));
+        return E_UNEXPECTED;
+    }
+}
+
+void CheckServiceStatus(HRESULT Status) {
+    if (Status >= 0)
+        return;
+    QString Message = GetErrorInfo();
+    if (Message.isEmpty())
+        Message = QStringLiteral("Service failure %1").arg(quint32(Status), 8, 16, QChar(u'0'));
+    throw EServiceError(Message, Status);
+}

@@ -1,0 +1,174 @@
+#include "engine/LibClamAV.h"
+#include "engine/uClamDatabase.h"
+#include "engine/uClamScan.h"
+#include "platform/NativePath.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct TScanResult {
+    HRESULT Result;
+    QString VirusName;
+    uint32_t Total;
+    int32_t Status;
+};
+
+TScanResult Scan(IClamScan* Service, const QString& Path, uint32_t Total = 0) {
+    TScanResult R{S_OK, "stale", Total, -7};
+    R.Result = Service->ScanFile(Path, R.VirusName, R.Total, R.Status);
+    return R;
+}
+
+// LoadDatabase refuses the main thread, so tests load from a thread of their own.
+HRESULT LoadOnWorker(IClamScan* Service, int32_t& Status) {
+    HRESULT Result = S_OK;
+    std::thread([&] { Result = Service->LoadDatabase(Status); }).join();
+    return Result;
+}
+
+} // namespace
+
+class TestClamScan : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void ScansNothingBeforeTheEngineIsLoaded();
+    void RefusesToLoadOnTheMainThread();
+    void LoadsOnceFromTheProgramFolder();
+    void ReportsVirusesCleanFilesAndEngineErrors();
+    void NeverHandsASpecialFileToTheEngine();
+    void GivesTheEngineTextForEveryStatus();
+    void AnswersQueriesForItsInterfaces();
+
+private:
+    support::TTestProgramFolder FProgramFolder;
+    QTemporaryDir FFiles;
+    TInterfacePtr<IClamScan> FService{new TClamScan};
+};
+
+void TestClamScan::initTestCase() {
+    FProgramFolder.WriteSampleDatabase();
+    QVERIFY(support::WriteFile(FFiles.path() + "/eicar.com", support::EicarBytes()));
+    QVERIFY(support::WriteFile(FFiles.path() + "/clean.txt", "nothing to see\n"));
+}
+
+void TestClamScan::ScansNothingBeforeTheEngineIsLoaded() {
+    const TScanResult R = Scan(FService.Get(), FFiles.path() + "/eicar.com", 41);
+    QCOMPARE(R.Result, S_OK);
+    QCOMPARE(R.Status, 0);
+    QCOMPARE(R.VirusName, QString());
+    QCOMPARE(R.Total, 41u);
+}
+
+void TestClamScan::RefusesToLoadOnTheMainThread() {
+    int32_t Status = 12345;
+    SetErrorInfo(QString());
+    QCOMPARE(FService->LoadDatabase(Status), E_UNEXPECTED);
+    QCOMPARE(Status, 12345);
+    QVERIFY(!TClamDatabase::Instance()->IsLoaded());
+    const QString Message = GetErrorInfo();
+    QVERIFY2(Message.startsWith("Assertion failure (uClamScan, line "), qPrintable(Message));
+    try {
+        CheckServiceStatus(E_UNEXPECTED);
+        QFAIL("no error raised");
+    } catch (const EServiceError& E) {
+        QCOMPARE(E.Message(), Message);
+        QCOMPARE(E.Status(), E_UNEXPECTED);
+    }
+}
+
+void TestClamScan::LoadsOnceFromTheProgramFolder() {
+    int32_t Status = -1;
+    QCOMPARE(LoadOnWorker(FService.Get(), Status), S_OK);
+    QCOMPARE(Status, 0);
+    uint32_t Count = 0;
+    QCOMPARE(FService->GetSignatureCount(Count), S_OK);
+    QCOMPARE(Count, 2u);
+
+    // Changed databases take effect only in a new process.
+    QVERIFY(support::WriteFile(FProgramFolder.Path() + "more.ndb", "More:0:*:41424344454647\n"));
+    Status = -1;
+    QCOMPARE(LoadOnWorker(FService.Get(), Status), S_OK);
+    QCOMPARE(Status, 0);
+    QCOMPARE(FService->GetSignatureCount(Count), S_OK);
+    QCOMPARE(Count, 2u);
+}
+
+void TestClamScan::ReportsVirusesCleanFilesAndEngineErrors() {
+    TScanResult R = Scan(FService.Get(), support::ClamTestFiles + "/clam.exe");
+    QCOMPARE(R.Status, int(CL_VIRUS));
+    QCOMPARE(R.VirusName, support::ClamExeVirusName);
+
+    R = Scan(FService.Get(), FFiles.path() + "/eicar.com");
+    QCOMPARE(R.Status, int(CL_VIRUS));
+    QCOMPARE(R.VirusName, support::EicarVirusName);
+
+    R = Scan(FService.Get(), FFiles.path() + "/clean.txt");
+    QCOMPARE(R.Result, S_OK);
+    QCOMPARE(R.Status, int(CL_CLEAN));
+    QCOMPARE(R.VirusName, QString());
+
+    QVERIFY(symlink("missing", QFile::encodeName(FFiles.path() + "/dangling")) == 0);
+    R = Scan(FService.Get(), FFiles.path() + "/dangling");
+    QCOMPARE(R.Status, int(CL_EOPEN));
+    QCOMPARE(R.VirusName, QString());
+
+    // An option word with structured-data detection asked for still scans without it: a file
+    // full of card numbers is no finding.
+    QByteArray Cards;
+    for (int I = 0; I < 300; ++I)
+        Cards += "4111 1111 1111 1111\n";
+    QVERIFY(support::WriteFile(FFiles.path() + "/cards.txt", Cards));
+    R = Scan(FService.Get(), FFiles.path() + "/cards.txt");
+    QCOMPARE(R.Status, int(CL_CLEAN));
+}
+
+void TestClamScan::NeverHandsASpecialFileToTheEngine() {
+    const QString Fifo = FFiles.path() + "/fifo";
+    QVERIFY(mkfifo(QFile::encodeName(Fifo), 0644) == 0);
+    auto Pending = std::async(std::launch::async, [&] { return Scan(FService.Get(), Fifo); });
+    if (Pending.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // The engine is blocked reading the FIFO: give it a writer so the test can end.
+        const int Writer = open(QFile::encodeName(Fifo), O_WRONLY);
+        close(Writer);
+        Pending.wait();
+        QFAIL("a FIFO reached the engine");
+    }
+    QCOMPARE(Pending.get().Status, int(CL_CLEAN));
+    QCOMPARE(Scan(FService.Get(), "/dev/zero").Status, int(CL_CLEAN));
+}
+
+void TestClamScan::GivesTheEngineTextForEveryStatus() {
+    for (int32_t Status : {0, 1, int(CL_EOPEN), int(CL_EACCES), int(CL_EMALFDB)}) {
+        QString Text = "stale";
+        QCOMPARE(FService->GetErrorText(Status, Text), S_OK);
+        QCOMPARE(Text, QString::fromUtf8(cl_strerror(cl_error_t(Status))));
+    }
+    QString Text;
+    FService->GetErrorText(CL_EOPEN, Text);
+    QCOMPARE(Text, QString("Can't open file or directory"));
+}
+
+void TestClamScan::AnswersQueriesForItsInterfaces() {
+    const uint32_t Before = static_cast<TClamScan*>(FService.Get())->RefCount();
+    void* Obj = nullptr;
+    QCOMPARE(FService->QueryInterface(IClamScan::IID, &Obj), S_OK);
+    QCOMPARE(Obj, static_cast<void*>(FService.Get()));
+    QCOMPARE(FService->QueryInterface(IInterface::IID, &Obj), S_OK);
+    QCOMPARE(static_cast<TClamScan*>(FService.Get())->RefCount(), Before + 2);
+    FService->_Release();
+    FService->_Release();
+    QCOMPARE(FService->QueryInterface(QUuid::createUuid(), &Obj), E_NOINTERFACE);
+    QCOMPARE(Obj, nullptr);
+}
+
+QTEST_GUILESS_MAIN(TestClamScan)
+#include "TestClamScan.moc"

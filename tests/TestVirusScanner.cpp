@@ -1,0 +1,266 @@
+#include "engine/LibClamAV.h"
+#include "engine/uClamDatabase.h"
+#include "engine/uVirusScanner.h"
+#include "platform/FileSystem.h"
+#include "platform/NativePath.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using support::RunScan;
+using support::TScanRecord;
+
+namespace {
+
+QString ProgressOf(const QString& Path) {
+    return "progress " + Path;
+}
+
+// The files of a folder in the order the listing gives them.
+QStringList ListedFiles(const QString& Folder) {
+    QStringList Files;
+    TFindFile Listing;
+    TSearchRec Rec;
+    if (Listing.FindFirst(IncludeTrailingPathDelimiter(Folder), Rec))
+        do
+            if (!(Rec.Attributes & FILE_ATTRIBUTE_DIRECTORY))
+                Files << IncludeTrailingPathDelimiter(Folder) + Rec.Name;
+        while (Listing.FindNext(Rec));
+    return Files;
+}
+
+QString MakeWorldReadableDir(const QTemporaryDir& Dir) {
+    chmod(QFile::encodeName(Dir.path()), 0755);
+    return Dir.path();
+}
+
+// "path: Name FOUND" lines of clamscan, with the same database and matching options.
+QSet<QString> ClamscanFindings(const QString& DatabaseFolder, const QString& Tree) {
+    QProcess Clamscan;
+    QStringList Arguments = support::ClamscanOptionsMatchingProgram();
+    Arguments << "--no-summary"
+              << "--infected"
+              << "-r"
+              << "--database=" + DatabaseFolder << Tree;
+    Clamscan.start("clamscan", Arguments);
+    Clamscan.waitForFinished(120000);
+    QSet<QString> Findings;
+    for (const QString& Line : QString::fromUtf8(Clamscan.readAllStandardOutput()).split('\n'))
+        if (Line.endsWith(" FOUND"))
+            Findings << Line.chopped(6).replace(": ", " ");
+    return Findings;
+}
+
+} // namespace
+
+class TestVirusScanner : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void EmptyTargetListStillLoadsTheEngine();
+    void AnnouncesEveryThirdFile();
+    void AnnouncesAnInfectedFirstFileBeforeItsVirus();
+    void ReportsAnUnopenableTargetAndGoesOn();
+    void RaisesNothingForMissingTargetsAndEmptyFolders();
+    void FindsWhatClamscanFinds();
+    void ScansAHostileTreeToTheEnd();
+    void ReportsAnUnreadableFile();
+    void StopsADeepWalkAtTheNextEntry();
+    void ASecondScanReusesTheLoadedEngine();
+    void ReportsMissingDatabasesWithTheProgramFolder();
+
+private:
+    support::TTestProgramFolder FProgramFolder;
+};
+
+void TestVirusScanner::initTestCase() {
+    FProgramFolder.WriteSampleDatabase();
+}
+
+void TestVirusScanner::EmptyTargetListStillLoadsTheEngine() {
+    const TScanRecord R = RunScan({});
+    QVERIFY(R.Terminated);
+    QCOMPARE(R.Events, QStringList());
+    QVERIFY(TClamDatabase::Instance()->IsLoaded());
+}
+
+void TestVirusScanner::AnnouncesEveryThirdFile() {
+    QTemporaryDir Dir;
+    for (int I = 1; I <= 7; ++I)
+        QVERIFY(support::WriteFile(Dir.path() + QString("/clean%1.txt").arg(I), "clean\n"));
+    const QStringList Files = ListedFiles(Dir.path());
+    const TScanRecord R = RunScan({Dir.path()});
+    QVERIFY(R.AllOnMainThread);
+    QCOMPARE(R.Events,
+             QStringList({ProgressOf(Files[0]), ProgressOf(Files[3]), ProgressOf(Files[6])}));
+}
+
+void TestVirusScanner::AnnouncesAnInfectedFirstFileBeforeItsVirus() {
+    QTemporaryDir Dir;
+    const QString Eicar = Dir.path() + "/eicar.com";
+    QVERIFY(support::WriteFile(Eicar, support::EicarBytes()));
+    const TScanRecord R = RunScan({Eicar});
+    QCOMPARE(R.Events,
+             QStringList({ProgressOf(Eicar), "virus " + Eicar + " " + support::EicarVirusName}));
+}
+
+void TestVirusScanner::ReportsAnUnopenableTargetAndGoesOn() {
+    QTemporaryDir Dir;
+    const QString Clean = Dir.path() + "/clean.txt", Dangling = Dir.path() + "/dangling",
+                  Eicar = Dir.path() + "/eicar.com";
+    QVERIFY(support::WriteFile(Clean, "clean\n"));
+    QVERIFY(support::WriteFile(Eicar, support::EicarBytes()));
+    QVERIFY(symlink("missing", QFile::encodeName(Dangling)) == 0);
+    const TScanRecord R = RunScan({Clean, Dangling, Eicar});
+    QCOMPARE(R.Events,
+             QStringList({ProgressOf(Clean), "error " + Dangling + " Can't open file or directory",
+                          "virus " + Eicar + " " + support::EicarVirusName}));
+}
+
+void TestVirusScanner::RaisesNothingForMissingTargetsAndEmptyFolders() {
+    QTemporaryDir Dir;
+    QVERIFY(QDir(Dir.path()).mkpath("a/b/c"));
+    QVERIFY(QDir(Dir.path()).mkpath("d"));
+    const TScanRecord R = RunScan({Dir.path() + "/missing", Dir.path(), Dir.path() + "/missing/"});
+    QVERIFY(R.Terminated);
+    QCOMPARE(R.Events, QStringList());
+}
+
+void TestVirusScanner::FindsWhatClamscanFinds() {
+    const TScanRecord R = RunScan({support::ClamTestFiles});
+    QVERIFY(R.AllOnMainThread);
+    QSet<QString> Found;
+    for (const QString& Event : R.Events)
+        if (Event.startsWith("virus "))
+            Found << Event.mid(6);
+    const QSet<QString> Expected = ClamscanFindings(FProgramFolder.Path(), support::ClamTestFiles);
+    // 43 of the 44 samples: clam_cache_emax.tgz nests past the limits of both scans.
+    QCOMPARE(Expected.size(), 43);
+    QCOMPARE(Found, Expected);
+    // Each file is announced before its virus: progress for files 1, 4, 7, ... of the scan.
+    const QStringList Files = ListedFiles(support::ClamTestFiles);
+    QStringList Designed;
+    for (int I = 0; I < Files.size(); ++I) {
+        if (I % 3 == 0)
+            Designed << ProgressOf(Files[I]);
+        const QString Finding = Files[I] + " " + support::ClamExeVirusName;
+        if (Expected.contains(Finding))
+            Designed << "virus " + Finding;
+    }
+    QCOMPARE(R.Events, Designed);
+}
+
+void TestVirusScanner::ScansAHostileTreeToTheEnd() {
+    QTemporaryDir Dir;
+    const QByteArray Root = QFile::encodeName(Dir.path());
+    QVERIFY(mkfifo(Root + "/fifo", 0644) == 0);
+    QVERIFY(symlink(".", Root + "/loop") == 0);
+    QVERIFY(mkdir(Root + "/sub", 0755) == 0);
+    QVERIFY(symlink("..", Root + "/sub/up") == 0);
+    QVERIFY(symlink("/dev/zero", Root + "/zero") == 0);
+    QVERIFY(symlink("/proc", Root + "/proc") == 0);
+    const int Socket = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un Address{};
+    Address.sun_family = AF_UNIX;
+    qstrncpy(Address.sun_path, Root + "/socket", sizeof(Address.sun_path));
+    QVERIFY(bind(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0);
+    // A name that is not UTF-8 must not let a file escape the scan.
+    const QByteArray OddName = Root + "/sub/caf\xE9\xFF.com";
+    const int Fd = open(OddName.constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(Fd >= 0);
+    const QByteArray Eicar = support::EicarBytes();
+    QCOMPARE(write(Fd, Eicar.constData(), size_t(Eicar.size())), ssize_t(Eicar.size()));
+    close(Fd);
+
+    const TScanRecord R = RunScan({Dir.path()}, 60000);
+    close(Socket);
+    QVERIFY(R.Terminated);
+    QCOMPARE(R.Viruses.size(), 1);
+    // The reported path reaches the same file again, byte for byte.
+    QCOMPARE(PathToNative(R.Viruses[0]), OddName);
+    // QTemporaryDir cannot name this file to remove it (Qt's names do not round-trip it).
+    QVERIFY(unlink(OddName.constData()) == 0);
+    QCOMPARE(R.Events.filter("error ").size(), 0);
+    QCOMPARE(R.Events.filter("fifo").size(), 0);
+    QCOMPARE(R.Events.filter("socket").size(), 0);
+}
+
+void TestVirusScanner::ReportsAnUnreadableFile() {
+    // Root reads every file, so the scan runs in a child process as "nobody".
+    QTemporaryDir Dir;
+    const QString Tree = MakeWorldReadableDir(Dir);
+    QVERIFY(support::WriteFile(Tree + "/eicar.com", support::EicarBytes()));
+    QVERIFY(support::WriteFile(Tree + "/secret.bin", "private\n"));
+    QVERIFY(QFile::setPermissions(Tree + "/secret.bin", {}));
+    QVERIFY(QFile::setPermissions(Tree + "/eicar.com", QFile::ReadOwner | QFile::ReadOther |
+                                                           QFile::ReadGroup | QFile::WriteOwner));
+
+    QProcess Child;
+    Child.start(QCoreApplication::applicationDirPath() + "/ScanTree",
+                {FProgramFolder.Path(), Tree + "/eicar.com", Tree + "/secret.bin"});
+    QVERIFY(Child.waitForFinished(60000));
+    const QStringList Lines =
+        QString::fromUtf8(Child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(Child.exitCode(), 0);
+    QCOMPARE(Lines, QStringList({ProgressOf(Tree + "/eicar.com"),
+                                 "virus " + Tree + "/eicar.com " + support::EicarVirusName,
+                                 "error " + Tree + "/secret.bin " +
+                                     QString::fromUtf8(cl_strerror(CL_EACCES)),
+                                 "terminated"}));
+}
+
+void TestVirusScanner::StopsADeepWalkAtTheNextEntry() {
+    QTemporaryDir Dir;
+    QString Folder = Dir.path();
+    for (int Depth = 0; Depth < 20; ++Depth) {
+        Folder += "/level";
+        for (int I = 0; I < 4; ++I)
+            QVERIFY(support::WriteFile(Folder + QString("/file%1.txt").arg(I), "clean\n"));
+    }
+    TScanRecord R;
+    TVirusScanner Scanner(true, {Dir.path()});
+    support::Record(Scanner, R);
+    auto Recorded = Scanner.OnProgress;
+    Scanner.OnProgress = [&](TVirusScanner* Sender, const QString& Path) {
+        Recorded(Sender, Path);
+        Sender->Stop();
+    };
+    Scanner.Start();
+    QVERIFY(support::WaitForTermination(R, 60000));
+    QCOMPARE(R.Events.size(), 1);
+    QVERIFY(R.Events[0].startsWith("progress "));
+}
+
+void TestVirusScanner::ASecondScanReusesTheLoadedEngine() {
+    QVERIFY(TClamDatabase::Instance()->IsLoaded());
+    QVERIFY(QFile::remove(FProgramFolder.Path() + "harkavel-test.ndb"));
+    QTemporaryDir Dir;
+    QVERIFY(support::WriteFile(Dir.path() + "/eicar.com", support::EicarBytes()));
+    const TScanRecord R = RunScan({Dir.path()});
+    QCOMPARE(R.Viruses, QStringList({Dir.path() + "/eicar.com"}));
+    FProgramFolder.WriteSampleDatabase();
+}
+
+void TestVirusScanner::ReportsMissingDatabasesWithTheProgramFolder() {
+    support::ResetEngineHolder();
+    QVERIFY(QFile::remove(FProgramFolder.Path() + "harkavel-test.ndb"));
+    QTemporaryDir Dir;
+    QVERIFY(support::WriteFile(Dir.path() + "/eicar.com", support::EicarBytes()));
+    const TScanRecord R = RunScan({Dir.path()});
+    QCOMPARE(R.Events,
+             QStringList({"error " + FProgramFolder.Path() + " Can't open file or directory"}));
+    QVERIFY(!TClamDatabase::Instance()->IsLoaded());
+    support::ResetEngineHolder();
+}
+
+QTEST_GUILESS_MAIN(TestVirusScanner)
+#include "TestVirusScanner.moc"

@@ -1,0 +1,110 @@
+#include "TestSupport.h"
+
+#include "engine/uClamDatabase.h"
+#include "engine/uVirusScanner.h"
+#include "platform/ProgramPath.h"
+#include "platform/Thread.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+namespace support {
+
+QByteArray EicarBytes() {
+    // Two halves, joined only in memory.
+    const QByteArray Head = QByteArrayLiteral("X5O!P%@AP[4\\PZX54(P^)7CC)7}$");
+    const QByteArray Tail = QByteArrayLiteral("EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
+    return Head + Tail;
+}
+
+QByteArray SampleDatabase() {
+    return "Harkavel.Test.ClamExe:0:*:" + QByteArray("CLAMessageBoxA").toHex() + "\n" +
+           "Harkavel.Test.Eicar:0:*:" + QByteArray("EICAR-STANDARD-ANTIVIRUS-TEST-FILE").toHex() +
+           "\n";
+}
+
+QStringList ClamscanOptionsMatchingProgram() {
+    return {"--scan-archive=yes",     "--scan-mail=yes",
+            "--scan-ole2=yes",        "--scan-html=yes",
+            "--scan-pe=yes",          "--scan-pdf=yes",
+            "--heuristic-alerts=yes", "--scan-elf=no",
+            "--scan-swf=no",          "--scan-xmldocs=no",
+            "--scan-hwp3=no",         "--scan-onenote=no",
+            "--scan-image=no",        "--scan-image-fuzzy-hash=no",
+            "--detect-structured=no", "--max-scansize=20M",
+            "--max-filesize=20M",     "--max-recursion=5",
+            "--max-files=0",          "--bytecode=no",
+            "--phishing-sigs=yes",    "--phishing-scan-urls=yes"};
+}
+
+bool WriteFile(const QString& Path, const QByteArray& Bytes) {
+    QDir().mkpath(QFileInfo(Path).absolutePath());
+    QFile File(Path);
+    return File.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           File.write(Bytes) == Bytes.size();
+}
+
+TTestProgramFolder::TTestProgramFolder() {
+    QFile::setPermissions(FFolder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadGroup | QFile::ExeGroup |
+                                              QFile::ReadOther | QFile::ExeOther);
+    testing::SetProgramFolder(FFolder.path());
+}
+
+TTestProgramFolder::~TTestProgramFolder() {
+    testing::SetProgramFolder(QString());
+}
+
+QString TTestProgramFolder::Path() const {
+    return FFolder.path() + QLatin1Char('/');
+}
+
+void TTestProgramFolder::WriteSampleDatabase() {
+    WriteFile(Path() + "harkavel-test.ndb", SampleDatabase());
+}
+
+void ResetEngineHolder() {
+    TClamDatabase::ReleaseInstance();
+}
+
+void Record(TVirusScanner& Scanner, TScanRecord& Record) {
+    Scanner.OnProgress = [&Record](TVirusScanner*, const QString& Path) {
+        Record.AllOnMainThread &= IsMainThread();
+        Record.Events << "progress " + Path;
+    };
+    Scanner.OnVirusFound = [&Record](TVirusScanner*, const QString& Path, const QString& Name) {
+        Record.AllOnMainThread &= IsMainThread();
+        Record.Events << "virus " + Path + " " + Name;
+        Record.Viruses << Path;
+    };
+    Scanner.OnError = [&Record](TVirusScanner*, const QString& Path, const QString& Text) {
+        Record.AllOnMainThread &= IsMainThread();
+        Record.Events << "error " + Path + " " + Text;
+    };
+    Scanner.OnTerminate = [&Record](TThread*) {
+        Record.AllOnMainThread &= IsMainThread();
+        Record.Terminated = true;
+    };
+}
+
+bool WaitForTermination(TScanRecord& Record, int TimeoutMs) {
+    QDeadlineTimer Deadline(TimeoutMs);
+    while (!Record.Terminated && !Deadline.hasExpired())
+        QEventLoop().processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return Record.Terminated;
+}
+
+TScanRecord RunScan(const QStringList& Targets, int TimeoutMs) {
+    TScanRecord Result;
+    TVirusScanner Scanner(true, Targets);
+    Record(Scanner, Result);
+    Scanner.Start();
+    WaitForTermination(Result, TimeoutMs);
+    Scanner.WaitFor();
+    return Result;
+}
+
+} // namespace support

@@ -1,0 +1,62 @@
+#pragma once
+// What many tests need: the sample files, a signature database written at run time, a program
+// folder of the test's own, and a way to run a scanner thread to its end and record its events.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class TVirusScanner;
+
+namespace support {
+
+inline const QString ClamTestFiles = QStringLiteral("/usr/share/clamav-testfiles");
+inline const QString ClamExeVirusName = QStringLiteral("Harkavel.Test.ClamExe.UNOFFICIAL");
+inline const QString EicarVirusName = QStringLiteral("Harkavel.Test.Eicar.UNOFFICIAL");
+
+// The 68-byte EICAR test string, put together here so that no file of the project holds it.
+QByteArray EicarBytes();
+
+// An .ndb database that detects ClamAV's sample clam.exe (and it inside the sample
+// containers) and the EICAR string.
+QByteArray SampleDatabase();
+
+// clamscan options that match the scan options and limits of the program.
+QStringList ClamscanOptionsMatchingProgram();
+
+// Writes Bytes to Path (folders created); false when it could not.
+bool WriteFile(const QString& Path, const QByteArray& Bytes);
+
+// A temporary folder that the program takes as its own folder while this object lives.
+// World-readable, so that nginx workers and dropped-privilege children can read it.
+class TTestProgramFolder {
+public:
+    TTestProgramFolder();
+    ~TTestProgramFolder();
+    QString Path() const; // with trailing delimiter
+    void WriteSampleDatabase();
+
+private:
+    QTemporaryDir FFolder;
+};
+
+// Frees the process-wide engine holder, so the next scan builds a new engine.
+void ResetEngineHolder();
+
+// Runs a scanner thread to its end under a Qt event loop and records its events as lines:
+// "progress PATH", "virus PATH NAME", "error PATH TEXT". Every event is checked to run on the
+// main thread.
+struct TScanRecord {
+    QStringList Events;
+    QStringList Viruses; // paths
+    bool AllOnMainThread = true;
+    bool Terminated = false; // the termination handler ran, on the main thread
+};
+
+TScanRecord RunScan(const QStringList& Targets, int TimeoutMs = 120000);
+// Attaches the recorder to a scanner that the caller creates suspended and starts.
+void Record(TVirusScanner& Scanner, TScanRecord& Record);
+bool WaitForTermination(TScanRecord& Record, int TimeoutMs);
+
+} // namespace support
