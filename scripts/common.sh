@@ -8,6 +8,7 @@ HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev
     libclamav-dev clamav clamav-testfiles
+    gettext
 )
 
 install_missing_packages() {

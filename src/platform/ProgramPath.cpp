@@ -8,10 +8,15 @@
 
 namespace {
 std::mutex OverrideLock;
-QString OverriddenFolder;
+QString OverriddenFile;
 } // namespace
 
 QString ProgramFilePath() {
+    {
+        std::lock_guard Guard(OverrideLock);
+        if (!OverriddenFile.isEmpty())
+            return OverriddenFile;
+    }
     QByteArray Buffer(4096, Qt::Uninitialized);
     const ssize_t Length = readlink("/proc/self/exe", Buffer.data(), size_t(Buffer.size()));
     if (Length <= 0)
@@ -21,15 +26,15 @@ QString ProgramFilePath() {
 }
 
 QString ProgramFolder() {
-    {
-        std::lock_guard Guard(OverrideLock);
-        if (!OverriddenFolder.isEmpty())
-            return OverriddenFolder;
-    }
     return ExtractFilePath(ProgramFilePath());
 }
 
-void testing::SetProgramFolder(const QString& Folder) {
+void testing::SetProgramFilePath(const QString& Path) {
     std::lock_guard Guard(OverrideLock);
-    OverriddenFolder = Folder.isEmpty() ? QString() : IncludeTrailingPathDelimiter(Folder);
+    OverriddenFile = Path;
+}
+
+void testing::SetProgramFolder(const QString& Folder) {
+    SetProgramFilePath(Folder.isEmpty() ? QString()
+                                        : IncludeTrailingPathDelimiter(Folder) + "Harkavel");
 }

@@ -10,6 +10,8 @@ QString ProgramFilePath();
 QString ProgramFolder();
 
 namespace testing {
-// Test seam: tests point the program's folder at a folder of their own. Nothing else calls it.
+// Test seams: tests point the program's file or folder at a place of their own ("" undoes it).
+// Nothing else calls them. With a folder, the program's file is "Harkavel" in it.
+void SetProgramFilePath(const QString& Path);
 void SetProgramFolder(const QString& Folder);
 } // namespace testing

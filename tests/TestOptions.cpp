@@ -1,0 +1,155 @@
+#include "settings/Options.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray Utf16(const QString& Text) {
+    QByteArray Bytes;
+    for (QChar C : Text) {
+        Bytes.append(char(C.unicode() & 0xFF));
+        Bytes.append(char(C.unicode() >> 8));
+    }
+    return Bytes;
+}
+
+QString FileFor(const QString& Language) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<options>\r\n\t<language>" + Language +
+           "</language>\r\n</options>";
+}
+
+QByteArray ReadAll(const QString& Path) {
+    QFile File(Path);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+}
+
+// The language a program start reads from the given file bytes, and the bytes it leaves.
+struct TRun {
+    QString Language;
+    QByteArray Written;
+};
+
+} // namespace
+
+class TestOptions : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void WritesTheFirstRunsFileByteForByte();
+    void ReadsWhatItWrote();
+    void ReadsSettingsFiles_data();
+    void ReadsSettingsFiles();
+    void ReplacesABrokenFileWithAGoodOne();
+    void KeepsTheOldFileWhenWritingFails();
+    void FallsBackToDotConfig();
+
+private:
+    TRun Run(const QByteArray& Existing, const QString& Pick = QString());
+    QString File() const { return FHome->path() + "/Harkavel/Options.xml"; }
+    std::unique_ptr<QTemporaryDir> FHome;
+};
+
+void TestOptions::init() {
+    FHome = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FHome->path()));
+}
+
+TRun TestOptions::Run(const QByteArray& Existing, const QString& Pick) {
+    if (!Existing.isNull())
+        support::WriteFile(File(), Existing);
+    TRun Result;
+    {
+        TOptions Options;
+        Result.Language = Options.Language;
+        if (!Pick.isNull())
+            Options.Language = Pick;
+    }
+    Result.Written = ReadAll(File());
+    return Result;
+}
+
+void TestOptions::WritesTheFirstRunsFileByteForByte() {
+    const TRun First = Run(QByteArray());
+    QCOMPARE(First.Language, QString("en"));
+    QCOMPARE(First.Written.size(), 174);
+    QCOMPARE(First.Written, Utf16(FileFor("en")));
+    QVERIFY(First.Written.startsWith(QByteArray("\x3C\x00\x3F\x00\x78\x00\x6D\x00\x6C\x00", 10)));
+}
+
+void TestOptions::ReadsWhatItWrote() {
+    Run(QByteArray(), "de");
+    QCOMPARE(Run(QByteArray()).Language, QString("de"));
+    QCOMPARE(SettingsFolder(), FHome->path() + "/Harkavel/");
+}
+
+void TestOptions::ReadsSettingsFiles_data() {
+    QTest::addColumn<QByteArray>("Existing");
+    QTest::addColumn<QString>("Language");
+    QTest::newRow("other root name")
+        << Utf16("<settings><language>es</language></settings>") << "es";
+    QTest::newRow("no language element") << Utf16("<options><other>x</other></options>") << "";
+    QTest::newRow("surrounding spaces")
+        << Utf16("<options><language> de </language></options>") << " de ";
+    QTest::newRow("two language elements")
+        << Utf16("<options><language>de</language><language>es</language></options>") << "de";
+    QTest::newRow("8-bit file") << QByteArray("<options><language>de</language></options>") << "en";
+    QTest::newRow("cut off after language")
+        << Utf16("<options>\r\n\t<language>de</language>\r\n") << "en";
+}
+
+void TestOptions::ReadsSettingsFiles() {
+    QFETCH(QByteArray, Existing);
+    QFETCH(QString, Language);
+    const TRun Result = Run(Existing);
+    QCOMPARE(Result.Language, Language);
+    // Whatever was there, the program end leaves a file in the program's own form.
+    QCOMPARE(Result.Written,
+             Utf16(Language.isEmpty() ? QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                                "<options>\r\n\t<language/>\r\n</options>")
+                                      : FileFor(Language)));
+}
+
+void TestOptions::ReplacesABrokenFileWithAGoodOne() {
+    QByteArray Hostile = Utf16("<options><language>de");
+    Hostile += QByteArray(1000, '\xFF');
+    const TRun Result = Run(Hostile);
+    QCOMPARE(Result.Language, QString("en"));
+    QCOMPARE(Result.Written, Utf16(FileFor("en")));
+}
+
+void TestOptions::KeepsTheOldFileWhenWritingFails() {
+    // A full disk, as the kernel reports it: no file may grow past 100 bytes (root ignores
+    // permission bits, so a read-only folder would not fail here).
+    const QByteArray Old = Utf16(FileFor("de"));
+    QVERIFY(support::WriteFile(File(), Old));
+    rlimit Saved;
+    getrlimit(RLIMIT_FSIZE, &Saved);
+    signal(SIGXFSZ, SIG_IGN);
+    {
+        TOptions Options;
+        QCOMPARE(Options.Language, QString("de"));
+        Options.Language = "es";
+        rlimit Small = Saved;
+        Small.rlim_cur = 100;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &Small), 0);
+    }
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    QCOMPARE(ReadAll(File()), Old);
+}
+
+void TestOptions::FallsBackToDotConfig() {
+    qputenv("XDG_CONFIG_HOME", "");
+    const QByteArray Home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(FHome->path()));
+    const QString Folder = SettingsFolder();
+    qputenv("HOME", Home);
+    QCOMPARE(Folder, FHome->path() + "/.config/Harkavel/");
+    QVERIFY(QFileInfo(Folder).isDir());
+}
+
+QTEST_GUILESS_MAIN(TestOptions)
+#include "TestOptions.moc"
