@@ -3,6 +3,7 @@
 #include "support/MoWriter.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -42,6 +43,7 @@ private slots:
     void KeepsLineBreaksInWindowsForm();
     void SwitchesADomainOffForAnotherCharset();
     void TranslatesSafelyWhileTheLanguageChanges();
+    void ReadsTheFuzzCorpusWithoutCrashing();
 
 private:
     QTemporaryDir FFolder;
@@ -206,6 +208,20 @@ void TestGnuGetText::TranslatesSafelyWhileTheLanguageChanges() {
     Stop = true;
     Updater.join();
     QCOMPARE(Wrong.load(), 0);
+}
+
+void TestGnuGetText::ReadsTheFuzzCorpusWithoutCrashing() {
+    const QDir Corpus(QStringLiteral(HARKAVEL_SOURCE_DIR "/tests/fuzz/corpus/mo"));
+    int Opened = 0;
+    for (const QString& Name : Corpus.entryList(QDir::Files))
+        if (const auto File = TMoFile::FromFile(Corpus.filePath(Name))) {
+            ++Opened;
+            File->Find("a");
+        }
+    QVERIFY(Opened >= 4); // the cut-off one does not open
+    const auto BigEndian = TMoFile::FromFile(Corpus.filePath("small-big-endian.mo"));
+    QVERIFY(BigEndian);
+    QCOMPARE(Find(*BigEndian, "a"), std::optional<QByteArray>("b"));
 }
 
 QTEST_GUILESS_MAIN(TestGnuGetText)

@@ -1,0 +1,56 @@
+#pragma once
+// The signature mirror of the HTTP and updater tests: the real nginx on 127.0.0.1, and a raw
+// TCP responder for what nginx cannot do on purpose (a custom reason phrase, a stall, a body
+// cut short, a server that never answers).
+
+#include <QString>
+#include <QTemporaryDir>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace support {
+
+class TNginxMirror {
+public:
+    TNginxMirror();  // starts nginx; Started() tells whether it answers
+    ~TNginxMirror(); // stops it by its pid
+    bool Started() const { return FPid > 0; }
+    QString Root() const;                                     // the served folder, world-readable
+    QString Url(const QString& Path) const;                   // http://127.0.0.1:PORT/Path
+    bool Serve(const QString& Name, const QByteArray& Bytes); // a file in the served folder
+    QStringList AccessLog() const; // "METHOD URI STATUS request_length pragma range"
+    uint16_t Port() const { return FPort; }
+
+private:
+    QTemporaryDir FPrefix;
+    uint16_t FPort = 0;
+    long FPid = 0;
+};
+
+// Accepts connections on 127.0.0.1 and hands each to Script on its own thread.
+class TRawServer {
+public:
+    using TScript = std::function<void(int Socket)>;
+    explicit TRawServer(TScript Script);
+    ~TRawServer();
+    QString Url(const QString& Path = "x") const;
+    int Accepted() const { return FAccepted.load(); }
+    // Reads the request head (up to the empty line) from the socket.
+    static QByteArray ReadRequestHead(int Socket);
+    static void Send(int Socket, const QByteArray& Bytes);
+
+private:
+    void AcceptLoop();
+    TScript FScript;
+    int FListener = -1;
+    uint16_t FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FAccepted{0};
+    std::thread FThread;
+};
+
+// A port on 127.0.0.1 that nobody listens on right now.
+uint16_t FreePort();
+
+} // namespace support
