@@ -9,7 +9,7 @@ HARKAVEL_PACKAGES=(
     qt6-base-dev libgl-dev
     libclamav-dev clamav clamav-testfiles
     gettext
-    libcurl4-openssl-dev curl nginx-light
+    libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )
 
 install_missing_packages() {

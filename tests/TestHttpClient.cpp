@@ -67,6 +67,7 @@ private slots:
     void BreaksOffABlockedRequestFromAnotherThread();
     void FailsWhenNobodyListens();
     void TranslatesStatusTexts();
+    void RefusesAnUnverifiedCertificate();
 
 private:
     std::unique_ptr<TNginxMirror> FMirror;
@@ -337,6 +338,15 @@ void TestHttpClient::TranslatesStatusTexts() {
     QCOMPARE(TWinInetHTTP::StatusText(21, "127.0.0.1"), QString("Verbunden mit 127.0.0.1"));
     SetCurrentLanguage("en");
     testing::SetProgramFilePath(QString());
+}
+
+void TestHttpClient::RefusesAnUnverifiedCertificate() {
+    // https is requested with transport security and certificate checks: a mirror with a
+    // certificate nobody signed cannot stand in for the real one.
+    TWinInetHTTP Client;
+    const TOutcome Outcome = Fetch(Client, FMirror->TlsUrl("daily.cvd"));
+    QCOMPARE(Outcome.ErrorCode, 60u); // CURLE_PEER_FAILED_VERIFICATION
+    QCOMPARE(Outcome.Body, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestHttpClient)

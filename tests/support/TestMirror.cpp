@@ -69,6 +69,15 @@ TNginxMirror::TNginxMirror() {
     chmod(QFile::encodeName(Prefix), 0755);
     chmod(QFile::encodeName(Root()), 0755);
     FPort = FreePort();
+    FTlsPort = FreePort();
+    // A certificate nobody signed: a client that verifies certificates must refuse it.
+    QProcess Openssl;
+    Openssl.setStandardOutputFile(QProcess::nullDevice());
+    Openssl.setStandardErrorFile(QProcess::nullDevice());
+    Openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                   "/CN=127.0.0.1", "-keyout", Prefix + "/key.pem", "-out", Prefix + "/cert.pem"});
+    Openssl.waitForFinished(30000);
     const QString Config = QStringLiteral(R"(daemon off;
 worker_processes 1;
 pid %1/nginx.pid;
@@ -92,10 +101,17 @@ http {
         location = /upload { client_max_body_size 10m; client_body_buffer_size 1m; return 200 "ok"; }
         location = /unavailable { return 503; }
     }
+    server {
+        listen 127.0.0.1:%3 ssl;
+        ssl_certificate %1/cert.pem;
+        ssl_certificate_key %1/key.pem;
+        root %1/root;
+    }
 }
 )")
                                .arg(Prefix)
-                               .arg(FPort);
+                               .arg(FPort)
+                               .arg(FTlsPort);
     QFile File(Prefix + "/nginx.conf");
     if (!File.open(QIODevice::WriteOnly) || File.write(Config.toUtf8()) < 0)
         return;
@@ -128,6 +144,10 @@ QString TNginxMirror::Root() const {
 
 QString TNginxMirror::Url(const QString& Path) const {
     return QStringLiteral("http://127.0.0.1:%1/%2").arg(FPort).arg(Path);
+}
+
+QString TNginxMirror::TlsUrl(const QString& Path) const {
+    return QStringLiteral("https://127.0.0.1:%1/%2").arg(FTlsPort).arg(Path);
 }
 
 bool TNginxMirror::Serve(const QString& Name, const QByteArray& Bytes) {

@@ -16,15 +16,16 @@ public:
     TNginxMirror();  // starts nginx; Started() tells whether it answers
     ~TNginxMirror(); // stops it by its pid
     bool Started() const { return FPid > 0; }
-    QString Root() const;                                     // the served folder, world-readable
-    QString Url(const QString& Path) const;                   // http://127.0.0.1:PORT/Path
+    QString Root() const;                      // the served folder, world-readable
+    QString Url(const QString& Path) const;    // http://127.0.0.1:PORT/Path
+    QString TlsUrl(const QString& Path) const; // https, with a self-signed certificate
     bool Serve(const QString& Name, const QByteArray& Bytes); // a file in the served folder
     QStringList AccessLog() const; // "METHOD URI STATUS request_length pragma range"
     uint16_t Port() const { return FPort; }
 
 private:
     QTemporaryDir FPrefix;
-    uint16_t FPort = 0;
+    uint16_t FPort = 0, FTlsPort = 0;
     long FPid = 0;
 };
 
