@@ -8,15 +8,6 @@
 
 namespace {
 
-QByteArray Utf16(const QString& Text) {
-    QByteArray Bytes;
-    for (QChar C : Text) {
-        Bytes.append(char(C.unicode() & 0xFF));
-        Bytes.append(char(C.unicode() >> 8));
-    }
-    return Bytes;
-}
-
 QString FileFor(const QString& Language) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<options>\r\n\t<language>" + Language +
            "</language>\r\n</options>";
@@ -76,7 +67,7 @@ void TestOptions::WritesTheFirstRunsFileByteForByte() {
     const TRun First = Run(QByteArray());
     QCOMPARE(First.Language, QString("en"));
     QCOMPARE(First.Written.size(), 174);
-    QCOMPARE(First.Written, Utf16(FileFor("en")));
+    QCOMPARE(First.Written, support::Utf16Bytes(FileFor("en")));
     QVERIFY(First.Written.startsWith(QByteArray("\x3C\x00\x3F\x00\x78\x00\x6D\x00\x6C\x00", 10)));
 }
 
@@ -90,15 +81,17 @@ void TestOptions::ReadsSettingsFiles_data() {
     QTest::addColumn<QByteArray>("Existing");
     QTest::addColumn<QString>("Language");
     QTest::newRow("other root name")
-        << Utf16("<settings><language>es</language></settings>") << "es";
-    QTest::newRow("no language element") << Utf16("<options><other>x</other></options>") << "";
+        << support::Utf16Bytes("<settings><language>es</language></settings>") << "es";
+    QTest::newRow("no language element")
+        << support::Utf16Bytes("<options><other>x</other></options>") << "";
     QTest::newRow("surrounding spaces")
-        << Utf16("<options><language> de </language></options>") << " de ";
+        << support::Utf16Bytes("<options><language> de </language></options>") << " de ";
     QTest::newRow("two language elements")
-        << Utf16("<options><language>de</language><language>es</language></options>") << "de";
+        << support::Utf16Bytes("<options><language>de</language><language>es</language></options>")
+        << "de";
     QTest::newRow("8-bit file") << QByteArray("<options><language>de</language></options>") << "en";
     QTest::newRow("cut off after language")
-        << Utf16("<options>\r\n\t<language>de</language>\r\n") << "en";
+        << support::Utf16Bytes("<options>\r\n\t<language>de</language>\r\n") << "en";
 }
 
 void TestOptions::ReadsSettingsFiles() {
@@ -108,23 +101,24 @@ void TestOptions::ReadsSettingsFiles() {
     QCOMPARE(Result.Language, Language);
     // Whatever was there, the program end leaves a file in the program's own form.
     QCOMPARE(Result.Written,
-             Utf16(Language.isEmpty() ? QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                                "<options>\r\n\t<language/>\r\n</options>")
-                                      : FileFor(Language)));
+             support::Utf16Bytes(Language.isEmpty()
+                                     ? QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                               "<options>\r\n\t<language/>\r\n</options>")
+                                     : FileFor(Language)));
 }
 
 void TestOptions::ReplacesABrokenFileWithAGoodOne() {
-    QByteArray Hostile = Utf16("<options><language>de");
+    QByteArray Hostile = support::Utf16Bytes("<options><language>de");
     Hostile += QByteArray(1000, '\xFF');
     const TRun Result = Run(Hostile);
     QCOMPARE(Result.Language, QString("en"));
-    QCOMPARE(Result.Written, Utf16(FileFor("en")));
+    QCOMPARE(Result.Written, support::Utf16Bytes(FileFor("en")));
 }
 
 void TestOptions::KeepsTheOldFileWhenWritingFails() {
     // A full disk, as the kernel reports it: no file may grow past 100 bytes (root ignores
     // permission bits, so a read-only folder would not fail here).
-    const QByteArray Old = Utf16(FileFor("de"));
+    const QByteArray Old = support::Utf16Bytes(FileFor("de"));
     QVERIFY(support::WriteFile(File(), Old));
     rlimit Saved;
     getrlimit(RLIMIT_FSIZE, &Saved);

@@ -1,4 +1,5 @@
 #include "platform/Exceptions.h"
+#include "support/TestSupport.h"
 #include "xml/SimpleXML.h"
 
 #include <QBuffer>
@@ -7,15 +8,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray Utf16(const QString& Text) {
-    QByteArray Bytes;
-    for (QChar C : Text) {
-        Bytes.append(char(C.unicode() & 0xFF));
-        Bytes.append(char(C.unicode() >> 8));
-    }
-    return Bytes;
-}
 
 IXmlDocument Load(const QByteArray& Bytes) {
     IXmlDocument Document = CreateDocument(QString(), QString(), QString());
@@ -27,7 +19,7 @@ IXmlDocument Load(const QByteArray& Bytes) {
 }
 
 IXmlDocument LoadText(const QString& Text) {
-    return Load(Utf16(Text));
+    return Load(support::Utf16Bytes(Text));
 }
 
 // The message of the error loading raises, or "" when it loads.
@@ -231,8 +223,9 @@ void TestSimpleXML::SurvivesHostileInput() {
         Many += QString(" n%1=\"%1\"").arg(I);
     QCOMPARE(LoadText(Many + "/>")->DocumentElement()->Attributes().size(), 50000);
     // Cut-off data at every length of a good document.
-    const QByteArray Good = Utf16("<?xml version=\"1.0\"?><r a='1'><!--c--><![CDATA[d]]>&amp;"
-                                  "<e>t</e></r>");
+    const QByteArray Good =
+        support::Utf16Bytes("<?xml version=\"1.0\"?><r a='1'><!--c--><![CDATA[d]]>&amp;"
+                            "<e>t</e></r>");
     for (int Length = 0; Length < Good.size(); ++Length) {
         try {
             Load(Good.left(Length));

@@ -40,6 +40,15 @@ QStringList ClamscanOptionsMatchingProgram() {
             "--phishing-sigs=yes",    "--phishing-scan-urls=yes"};
 }
 
+QByteArray Utf16Bytes(const QString& Text) {
+    QByteArray Bytes;
+    for (QChar C : Text) {
+        Bytes.append(char(C.unicode() & 0xFF));
+        Bytes.append(char(C.unicode() >> 8));
+    }
+    return Bytes;
+}
+
 bool WriteFile(const QString& Path, const QByteArray& Bytes) {
     QDir().mkpath(QFileInfo(Path).absolutePath());
     QFile File(Path);

@@ -25,6 +25,9 @@ QByteArray SampleDatabase();
 // clamscan options that match the scan options and limits of the program.
 QStringList ClamscanOptionsMatchingProgram();
 
+// Text as UTF-16 code units, low byte first: the settings file's form.
+QByteArray Utf16Bytes(const QString& Text);
+
 // Writes Bytes to Path (folders created); false when it could not.
 bool WriteFile(const QString& Path, const QByteArray& Bytes);
 
