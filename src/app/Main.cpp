@@ -1,0 +1,442 @@
+#include "Main.h"
+
+#include "engine/uVirusScanner.h"
+#include "platform/DeleteOnRestart.h"
+#include "platform/Drives.h"
+#include "platform/NativePath.h"
+#include "settings/GnuGetText.h"
+#include "settings/Options.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <clamav.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int StatusPanel1Width = 200; // the configured width, used to shorten paths
+const QString DelimiterText = QStringLiteral("/");
+
+// Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
+// frees it.
+class TFreeScannerEvent : public QEvent {
+public:
+    explicit TFreeScannerEvent(TVirusScanner* Scanner)
+        : QEvent(QEvent::Type(WM_FREE_SCANNER)), Scanner(Scanner) {}
+    std::unique_ptr<TVirusScanner> Scanner;
+};
+
+QString DropFirstDirectory(QString Folder) {
+    if (Folder == DelimiterText)
+        return QString();
+    const bool Rooted = Folder.startsWith(PathDelimiter);
+    if (Rooted)
+        Folder.remove(0, 1);
+    if (Folder.startsWith(u'.'))
+        Folder.remove(0, 4); // an earlier ".../"
+    const qsizetype First = Folder.indexOf(PathDelimiter);
+    Folder = First < 0 ? QString() : QStringLiteral(".../") + Folder.mid(First + 1);
+    return Rooted ? PathDelimiter + Folder : Folder;
+}
+
+// The locale's time separator, from its short time format ("HH:mm" gives ":").
+QString TimeSeparator() {
+    const QString Format = QLocale().timeFormat(QLocale::ShortFormat);
+    for (QChar C : Format)
+        if (!C.isLetter() && !C.isSpace())
+            return QString(C);
+    return QStringLiteral(":");
+}
+
+QAction* NewAction(QObject* Owner, const QString& Caption, const QString& Hint,
+                   QStyle::StandardPixmap Image) {
+    auto* Action = new QAction(QApplication::style()->standardIcon(Image), Caption, Owner);
+    Action->setToolTip(Hint);
+    return Action;
+}
+
+} // namespace
+
+QString PendingDeletesFile() {
+    return SettingsFolder() + QStringLiteral("PendingDeletes");
+}
+
+TfrmClamAV::TfrmClamAV() {
+    setWindowTitle(QStringLiteral("Harkavel"));
+    resize(588, 543);
+    CreateActions();
+    CreateToolBar();
+    PageControl = new QTabWidget;
+    CreateScanPage();
+    CreateUpdatePage();
+    CreateStatusBar();
+
+    auto* Central = new QWidget;
+    auto* Layout = new QVBoxLayout(Central);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->setSpacing(0);
+    auto* Panel3 = new QWidget;
+    Panel3->setFixedHeight(34);
+    auto* Strip = new QHBoxLayout(Panel3);
+    Strip->setContentsMargins(0, 6, 4, 5);
+    Strip->addStretch();
+    Label2 = new QLabel(Translate(QStringLiteral("&Language:")));
+    cmbLang = new QComboBox;
+    cmbLang->setFixedSize(224, 23);
+    Label2->setBuddy(cmbLang);
+    Strip->addWidget(Label2);
+    Strip->addSpacing(14);
+    Strip->addWidget(cmbLang);
+    Layout->addWidget(Panel3);
+    Layout->addWidget(PageControl);
+    setCentralWidget(Central);
+
+    AddDriveRows();
+    UpdateDeleteVirusesState();
+    connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
+    PageControlChange();
+}
+
+TfrmClamAV::~TfrmClamAV() {
+    FDestroying = true;
+    if (FVirusScanner != nullptr) {
+        FVirusScanner->Stop();
+        FVirusScanner->WaitFor();
+        delete FVirusScanner;
+    }
+}
+
+void TfrmClamAV::CreateActions() {
+    actStartScan = NewAction(this, Translate("&Start Scan"), Translate("Start Scan"),
+                             QStyle::SP_FileDialogContentsView);
+    actStopScan =
+        NewAction(this, Translate("Stop Scan"), Translate("Stop Scan"), QStyle::SP_BrowserStop);
+    actAddFile =
+        NewAction(this, Translate("Add &File"), Translate("Add File"), QStyle::SP_FileIcon);
+    actAddFolder =
+        NewAction(this, Translate("Add Fol&der"), Translate("Add Folder"), QStyle::SP_DirIcon);
+    actDeleteViruses =
+        NewAction(this, Translate("Delete &Viruses"), QString(), QStyle::SP_TrashIcon);
+    actStartUpdate = NewAction(this, Translate("Start &Update"), Translate("Start Update"),
+                               QStyle::SP_ArrowDown);
+    actCancelUpdate = NewAction(this, Translate("Cancel Update"), Translate("Cancel Update"),
+                                QStyle::SP_DialogCancelButton);
+    actExit = NewAction(this, Translate("Exit"), Translate("Exit"), QStyle::SP_DialogCloseButton);
+    actExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    actExit->setShortcutContext(Qt::WindowShortcut);
+    addAction(actExit); // Alt+X from whichever control has the focus
+    connect(actStartScan, &QAction::triggered, this, [this] { actStartScanExecute(); });
+    connect(actStopScan, &QAction::triggered, this, [this] { actStopScanExecute(); });
+    connect(actAddFile, &QAction::triggered, this, [this] { actAddFileExecute(); });
+    connect(actAddFolder, &QAction::triggered, this, [this] { actAddFolderExecute(); });
+    connect(actDeleteViruses, &QAction::triggered, this, [this] { actDeleteVirusesExecute(); });
+    connect(actExit, &QAction::triggered, this, &QWidget::close);
+}
+
+void TfrmClamAV::CreateToolBar() {
+    auto* ToolBar1 = new QToolBar;
+    ToolBar1->setMovable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    auto Button = [ToolBar1](QAction* Action) {
+        auto* Tool = new QToolButton;
+        Tool->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        Tool->setFixedSize(69, 52);
+        Tool->setIconSize(QSize(32, 32));
+        Tool->setDefaultAction(Action);
+        ToolBar1->addWidget(Tool);
+        return Tool;
+    };
+    tbiStartScan = Button(actStartScan);
+    ToolButton1 = Button(actAddFile);
+    ToolButton2 = Button(actAddFolder);
+    ToolBar1->addSeparator();
+    tbiStartUpdate = Button(actStartUpdate);
+    ToolBar1->addSeparator();
+    ToolButton4 = Button(actExit);
+    addToolBar(ToolBar1);
+}
+
+void TfrmClamAV::CreateScanPage() {
+    tsScan = new QWidget;
+    auto* Layout = new QVBoxLayout(tsScan);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    lvBrowser = new QTreeWidget;
+    lvBrowser->setColumnCount(2);
+    lvBrowser->setHeaderHidden(true);
+    lvBrowser->setRootIsDecorated(false);
+    lvBrowser->setColumnWidth(0, 580 - 250 - 4);
+    lvBrowser->setFixedHeight(185);
+    connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this, [this] { lvBrowserDblClick(); });
+    lvScanner = new QTreeWidget;
+    lvScanner->setColumnCount(2);
+    lvScanner->setHeaderLabels({Translate("Virus"), Translate("Information")});
+    lvScanner->setColumnWidth(0, 200);
+    lvScanner->setRootIsDecorated(false);
+    Layout->addWidget(lvBrowser);
+    Layout->addWidget(lvScanner, 1);
+
+    auto* Band = new QHBoxLayout;
+    Band->setContentsMargins(5, 7, 9, 7);
+    Button1 = new QPushButton;
+    Button1->setFixedSize(120, 26);
+    // Qt 6.4 binds no action to a push button: keep caption and state in step by hand.
+    auto Mirror = [this] {
+        Button1->setText(actDeleteViruses->text());
+        Button1->setEnabled(actDeleteViruses->isEnabled());
+    };
+    connect(actDeleteViruses, &QAction::changed, this, Mirror);
+    connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
+    Mirror();
+    Label1 = new QLabel(Translate("Time passed:"));
+    lblScanTime = new QLabel(QStringLiteral("00:00:00:000"));
+    Band->addWidget(Button1);
+    Band->addStretch();
+    Band->addWidget(Label1);
+    Band->addSpacing(9);
+    Band->addWidget(lblScanTime);
+    Layout->addLayout(Band);
+    PageControl->addTab(tsScan, Translate("Virus Scan"));
+}
+
+void TfrmClamAV::CreateUpdatePage() {
+    tsUpdate = new QWidget;
+    auto* Layout = new QVBoxLayout(tsUpdate);
+    Layout->setContentsMargins(8, 7, 11, 14);
+    auto* Row = new QHBoxLayout;
+    Label3 = new QLabel(Translate("Progress:"));
+    lblDBName = new QLabel;
+    Row->addWidget(Label3);
+    Row->addWidget(lblDBName, 1);
+    pbDBUpdate = new QProgressBar;
+    pbDBUpdate->setRange(0, 100);
+    pbDBUpdate->setValue(0);
+    pbDBUpdate->setFixedHeight(17);
+    Label7 = new QLabel(Translate("Update Journal:"));
+    memLog = new QPlainTextEdit;
+    memLog->setReadOnly(true);
+    memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Layout->addLayout(Row);
+    Layout->addWidget(pbDBUpdate);
+    Layout->addWidget(Label7);
+    Layout->addWidget(memLog, 1);
+    PageControl->addTab(tsUpdate, Translate("Update"));
+}
+
+void TfrmClamAV::CreateStatusBar() {
+    // The linked engine's own version, not the version the panel once named.
+    StatusPanel0 = new QLabel(Translate("ClamAV Engine Version ") + QString::fromUtf8(cl_retver()));
+    StatusPanel0->setFixedWidth(170);
+    StatusPanel1 =
+        new QLabel(Translate("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
+    statusBar()->addWidget(StatusPanel0);
+    statusBar()->addWidget(StatusPanel1, 1);
+}
+
+void TfrmClamAV::AddDriveRows() {
+    for (const QString& Drive : GetLogicalDrives())
+        AddTargetRow(Drive, false);
+}
+
+void TfrmClamAV::AddTargetRow(const QString& Path, bool Ticked) {
+    static QFileIconProvider Shell;
+    const QFileInfo Info(QFile::decodeName(PathToNative(Path)));
+    auto* Row = new QTreeWidgetItem(lvBrowser);
+    Row->setText(0, Path);
+    Row->setText(1, Shell.type(Info).left(80));
+    Row->setIcon(0, Shell.icon(Info));
+    Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
+    Row->setCheckState(0, Ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TfrmClamAV::UpdateDeleteVirusesState() {
+    actDeleteViruses->setEnabled(!FInfectedFiles.isEmpty());
+}
+
+void TfrmClamAV::PageControlChange() {
+    const bool ScanPage = PageControl->currentWidget() == tsScan;
+    actStartUpdate->setEnabled(!ScanPage);
+    actStartScan->setEnabled(ScanPage);
+    actAddFile->setEnabled(ScanPage);
+    actAddFolder->setEnabled(ScanPage);
+}
+
+void TfrmClamAV::SwapAction(QToolButton* Button, QAction* Action) {
+    // setDefaultAction keeps the old action, and two actions paint a menu arrow.
+    for (QAction* Old : Button->actions())
+        Button->removeAction(Old);
+    Button->setDefaultAction(Action);
+}
+
+void TfrmClamAV::actAddFolderExecute() {
+    const QString Folder = QFileDialog::getExistingDirectory(
+        this, Translate("Select folder"), QStringLiteral("/"), QFileDialog::ShowDirsOnly);
+    if (!Folder.isEmpty())
+        AddTargetRow(Folder);
+}
+
+void TfrmClamAV::actAddFileExecute() {
+    const QStringList Files =
+        QFileDialog::getOpenFileNames(this, Translate("Select file(s)"), QString(),
+                                      Translate("All files (*)"), nullptr, QFileDialog::ReadOnly);
+    for (const QString& File : Files)
+        AddTargetRow(File);
+}
+
+void TfrmClamAV::lvBrowserDblClick() {
+    if (QTreeWidgetItem* Row = lvBrowser->currentItem())
+        Row->setCheckState(0, Row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+void TfrmClamAV::actStartScanExecute() {
+    QStringList Targets;
+    FInfectedFiles.clear();
+    for (int I = 0; I < lvBrowser->topLevelItemCount(); ++I)
+        if (lvBrowser->topLevelItem(I)->checkState(0) == Qt::Checked)
+            Targets << lvBrowser->topLevelItem(I)->text(0);
+    if (Targets.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Harkavel"),
+                                 Translate("You must select at least one file or folder to be "
+                                           "scanned."));
+        return;
+    }
+    lvScanner->clear();
+    SwapAction(tbiStartScan, actStopScan);
+    FVirusScanner = new TVirusScanner(true, Targets);
+    FVirusScanner->OnVirusFound = [this](TVirusScanner*, const QString& Path, const QString& Name) {
+        ScannerVirusFound(Path, Name);
+    };
+    FVirusScanner->OnProgress = [this](TVirusScanner*, const QString& Path) {
+        ScannerProgress(Path);
+    };
+    FVirusScanner->OnError = [this](TVirusScanner*, const QString& Path, const QString& Text) {
+        ScannerError(Path, Text);
+    };
+    FVirusScanner->OnTerminate = [this](TThread* Sender) {
+        ScannerTerminate(static_cast<TVirusScanner*>(Sender));
+    };
+    FScanStartTime = QDateTime::currentDateTime();
+    FVirusScanner->Start();
+}
+
+void TfrmClamAV::actStopScanExecute() {
+    if (FVirusScanner != nullptr)
+        FVirusScanner->Stop();
+}
+
+QString TfrmClamAV::ShortenPathToWidth(const QString& Path, int Width,
+                                       const QFontMetrics& Metrics) {
+    const qsizetype Last = Path.lastIndexOf(PathDelimiter);
+    QString Folder = Path.left(Last + 1);
+    const QString Name = Path.mid(Last + 1);
+    QString Result = Path;
+    while (!Folder.isEmpty() && Metrics.horizontalAdvance(Result) > Width) {
+        if (Folder == u"/.../")
+            Folder = QStringLiteral(".../");
+        else
+            Folder = DropFirstDirectory(Folder);
+        Result = Folder + Name;
+    }
+    return Result;
+}
+
+void TfrmClamAV::UpdateElapsedTime() {
+    const qint64 Elapsed = FScanStartTime.msecsTo(QDateTime::currentDateTime()) % 86400000;
+    QString Text = QTime(0, 0).addMSecs(int(Elapsed)).toString(QStringLiteral("hh:mm:ss:zzz"));
+    lblScanTime->setText(Text.replace(u':', TimeSeparator()));
+}
+
+void TfrmClamAV::ScannerProgress(const QString& Path) {
+    const int Width = statusBar()->width() - StatusPanel1Width;
+    StatusPanel1->setText(Translate("Scanning: ") +
+                          ShortenPathToWidth(Path, Width, statusBar()->fontMetrics()));
+    UpdateElapsedTime();
+}
+
+void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
+    FInfectedFiles << Path;
+    auto* Row = new QTreeWidgetItem(lvScanner, {VirusName, Path});
+    Row->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxCritical));
+    UpdateElapsedTime();
+}
+
+void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
+    auto* Row = new QTreeWidgetItem(lvScanner, {Path, Translate("Error: ") + ErrorText});
+    Row->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    UpdateElapsedTime();
+}
+
+void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
+    if (FDestroying)
+        return;
+    StatusPanel1->setText(Translate("Scan finished"));
+    // The thread is still inside this handler: it is destroyed when message 1125 is handled.
+    QCoreApplication::postEvent(this, new TFreeScannerEvent(Scanner));
+    FVirusScanner = nullptr;
+    SwapAction(tbiStartScan, actStartScan);
+    UpdateDeleteVirusesState();
+}
+
+bool TfrmClamAV::event(QEvent* Event) {
+    if (Event->type() == QEvent::Type(WM_FREE_SCANNER)) {
+        try {
+            static_cast<TFreeScannerEvent*>(Event)->Scanner.reset();
+        } catch (...) {
+            // An error while destroying the ended scanner is ignored.
+        }
+        return true;
+    }
+    return QMainWindow::event(Event);
+}
+
+void TfrmClamAV::actDeleteVirusesExecute() {
+    if (QMessageBox::question(this, QStringLiteral("Harkavel"),
+                              Translate("Are you sure you want to delete all virus infected "
+                                        "files?"),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    bool Failed = false;
+    for (const QString& Path : FInfectedFiles) {
+        if (unlink(PathToNative(Path).constData()) != 0) {
+            ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
+            Failed = true;
+        }
+    }
+    if (Failed)
+        QMessageBox::information(this, QStringLiteral("Harkavel"),
+                                 Translate("Some files can not be deleted right now. Harkavel "
+                                           "will try again the next time it starts."));
+    lvScanner->clear();
+    FInfectedFiles.clear();
+    UpdateDeleteVirusesState();
+}
+
+void TfrmClamAV::ScanPageCloseStep() {
+    if (FVirusScanner == nullptr)
+        return;
+    TVirusScanner* Scanner = FVirusScanner;
+    Scanner->Stop();
+    Scanner->WaitFor(); // serves the scanner's events and its termination handler meanwhile
+}
+
+void TfrmClamAV::closeEvent(QCloseEvent* Event) {
+    ScanPageCloseStep();
+    Event->accept();
+}

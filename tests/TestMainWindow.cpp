@@ -1,0 +1,226 @@
+#include "Main.h"
+#include "engine/uVirusScanner.h"
+#include "platform/NativePath.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace {
+
+// Answers the next modal dialog with the given button and records its text.
+class TModalAnswerer {
+public:
+    explicit TModalAnswerer(QMessageBox::StandardButton Answer) {
+        QObject::connect(&FTimer, &QTimer::timeout, [this, Answer] {
+            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (Box == nullptr)
+                return;
+            Texts << Box->text();
+            Box->button(Answer)->click();
+        });
+        FTimer.start(10);
+    }
+    QStringList Texts;
+
+private:
+    QTimer FTimer;
+};
+
+bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 60000) {
+    QDeadlineTimer Deadline(TimeoutMs);
+    while (!Condition() && !Deadline.hasExpired())
+        QTest::qWait(10);
+    return Condition();
+}
+
+QStringList Column(QTreeWidget* List, int Index) {
+    QStringList Texts;
+    for (int I = 0; I < List->topLevelItemCount(); ++I)
+        Texts << List->topLevelItem(I)->text(Index);
+    return Texts;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void StartsWithTheDesignedActionStates();
+    void ShortensPathsFromTheLeft();
+    void RefusesAScanWithoutTargets();
+    void ScansAndListsVirusesAndErrors();
+    void DeletesVirusesOnlyWhenConfirmed();
+    void SchedulesWhatCannotBeDeleted();
+    void StopsAScan();
+    void ClosesDuringAScan();
+
+private:
+    void Scan(TfrmClamAV& Window);
+    support::TTestProgramFolder FProgramFolder;
+    QTemporaryDir FSettings, FFiles;
+};
+
+void TestMainWindow::initTestCase() {
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FSettings.path()));
+    FProgramFolder.WriteSampleDatabase();
+    QVERIFY(support::WriteFile(FFiles.path() + "/a/eicar.com", support::EicarBytes()));
+    QVERIFY(support::WriteFile(FFiles.path() + "/a/clean.txt", "clean\n"));
+}
+
+void TestMainWindow::Scan(TfrmClamAV& Window) {
+    Window.actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
+    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+}
+
+void TestMainWindow::StartsWithTheDesignedActionStates() {
+    TfrmClamAV Window;
+    QCOMPARE(Window.windowTitle(), QString("Harkavel"));
+    QVERIFY(!Window.actDeleteViruses->isEnabled());
+    QVERIFY(!Window.Button1->isEnabled());
+    QVERIFY(!Window.actStartUpdate->isEnabled());
+    QVERIFY(Window.actStartScan->isEnabled() && Window.actAddFile->isEnabled() &&
+            Window.actAddFolder->isEnabled());
+    QCOMPARE(Window.lvBrowser->topLevelItem(0)->text(0), QString("/"));
+    QCOMPARE(Window.lvBrowser->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    QVERIFY(Window.StatusPanel0->text().startsWith("ClamAV Engine Version 1."));
+    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    QVERIFY(Window.actStartUpdate->isEnabled());
+    QVERIFY(!Window.actStartScan->isEnabled() && !Window.actAddFile->isEnabled() &&
+            !Window.actAddFolder->isEnabled());
+    Window.PageControl->setCurrentWidget(Window.tsScan);
+    QVERIFY(!Window.actStartUpdate->isEnabled());
+    QVERIFY(Window.actStartScan->isEnabled());
+}
+
+void TestMainWindow::ShortensPathsFromTheLeft() {
+    const QFontMetrics Metrics(QApplication::font());
+    const QString Path = "/usr/share/clamav-testfiles/deep/etc/hosts";
+    QStringList Seen;
+    for (int Width = Metrics.horizontalAdvance(Path) + 10; Width > 0; --Width) {
+        const QString Short = TfrmClamAV::ShortenPathToWidth(Path, Width, Metrics);
+        if (Seen.isEmpty() || Seen.last() != Short)
+            Seen << Short;
+    }
+    QCOMPARE(Seen, QStringList({Path, "/.../share/clamav-testfiles/deep/etc/hosts",
+                                "/.../clamav-testfiles/deep/etc/hosts", "/.../deep/etc/hosts",
+                                "/.../etc/hosts", "/.../hosts", ".../hosts", "hosts"}));
+}
+
+void TestMainWindow::RefusesAScanWithoutTargets() {
+    TfrmClamAV Window;
+    TModalAnswerer Answer(QMessageBox::Ok);
+    Window.actStartScan->trigger();
+    QCOMPARE(Answer.Texts,
+             QStringList({"You must select at least one file or folder to be scanned."}));
+    QCOMPARE(Window.FVirusScanner, nullptr);
+    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
+}
+
+void TestMainWindow::ScansAndListsVirusesAndErrors() {
+    TfrmClamAV Window;
+    const QString Dangling = FFiles.path() + "/dangling";
+    QFile::link(FFiles.path() + "/missing", Dangling);
+    Window.AddTargetRow(FFiles.path() + "/a");
+    Window.AddTargetRow(Dangling);
+    Window.actStartScan->trigger();
+    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStopScan);
+    QCOMPARE(Window.tbiStartScan->actions().size(), 1); // no menu arrow
+    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
+    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
+    QCOMPARE(Column(Window.lvScanner, 0), QStringList({support::EicarVirusName, Dangling}));
+    QCOMPARE(Column(Window.lvScanner, 1),
+             QStringList({FFiles.path() + "/a/eicar.com", "Error: Can't open file or directory"}));
+    QCOMPARE(Window.FInfectedFiles, QStringList({FFiles.path() + "/a/eicar.com"}));
+    QVERIFY(Window.actDeleteViruses->isEnabled() && Window.Button1->isEnabled());
+    QVERIFY(Window.lblScanTime->text() != "00:00:00:000");
+    QFile::remove(Dangling);
+}
+
+void TestMainWindow::DeletesVirusesOnlyWhenConfirmed() {
+    const QString Virus = FFiles.path() + "/b/eicar.com";
+    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    TfrmClamAV Window;
+    Window.AddTargetRow(FFiles.path() + "/b");
+    Scan(Window);
+    {
+        TModalAnswerer Answer(QMessageBox::Cancel);
+        Window.Button1->click();
+        QCOMPARE(Answer.Texts,
+                 QStringList({"Are you sure you want to delete all virus infected files?"}));
+    }
+    QVERIFY(QFile::exists(Virus));
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 1);
+    {
+        TModalAnswerer Answer(QMessageBox::Ok);
+        Window.Button1->click();
+        QCOMPARE(Answer.Texts.size(), 1);
+    }
+    QVERIFY(!QFile::exists(Virus));
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+    QVERIFY(!Window.actDeleteViruses->isEnabled());
+}
+
+void TestMainWindow::SchedulesWhatCannotBeDeleted() {
+    // A file that cannot be unlinked: after the scan, its name is taken by a folder that holds
+    // something (root may delete any file, so permissions cannot make one stick).
+    const QString Virus = FFiles.path() + "/c/eicar.com";
+    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    TfrmClamAV Window;
+    Window.AddTargetRow(Virus);
+    Scan(Window);
+    QVERIFY(QFile::remove(Virus));
+    QVERIFY(support::WriteFile(Virus + "/inside", "x"));
+    TModalAnswerer Answer(QMessageBox::Ok);
+    Window.Button1->click();
+    QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
+    QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now. Harkavel will "
+                                      "try again the next time it starts."));
+    QFile List(PendingDeletesFile());
+    QVERIFY(List.open(QIODevice::ReadOnly));
+    QCOMPARE(List.readAll(), PathToNative(Virus) + '\0');
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+}
+
+void TestMainWindow::StopsAScan() {
+    TfrmClamAV Window;
+    Window.AddTargetRow(support::ClamTestFiles);
+    Window.AddTargetRow("/usr/include");
+    Window.actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return Window.lvScanner->topLevelItemCount() > 0; }));
+    Window.tbiStartScan->click(); // shows Stop Scan now
+    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
+    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
+    QVERIFY(Window.actDeleteViruses->isEnabled());
+    QVERIFY(Window.lvScanner->topLevelItemCount() < 44);
+}
+
+void TestMainWindow::ClosesDuringAScan() {
+    auto* Window = new TfrmClamAV;
+    Window->AddTargetRow("/usr");
+    Window->show();
+    Window->actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return Window->StatusPanel1->text().startsWith("Scanning: "); }));
+    QVERIFY(Window->close()); // waits for the scanner, serving its events meanwhile
+    QCOMPARE(Window->FVirusScanner, nullptr);
+    QCOMPARE(Window->StatusPanel1->text(), QString("Scan finished"));
+    delete Window;
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"
