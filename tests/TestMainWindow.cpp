@@ -1,10 +1,13 @@
 #include "Main.h"
 #include "engine/uVirusScanner.h"
 #include "platform/NativePath.h"
+#include "settings/GnuGetText.h"
+#include "settings/Options.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFontMetrics>
 #include <QLabel>
@@ -66,6 +69,7 @@ private slots:
     void SchedulesWhatCannotBeDeleted();
     void StopsAScan();
     void ClosesDuringAScan();
+    void PicksALanguageAndRetranslatesTheWindow();
 
 private:
     void Scan(TfrmClamAV& Window);
@@ -76,6 +80,10 @@ private:
 void TestMainWindow::initTestCase() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(FSettings.path()));
     FProgramFolder.WriteSampleDatabase();
+    for (const char* Code : {"de", "es"})
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/Harkavel" + Code + ".mo",
+                            FProgramFolder.Path() + "Harkavel" + Code + ".mo"));
+    SetCurrentLanguage("en");
     QVERIFY(support::WriteFile(FFiles.path() + "/a/eicar.com", support::EicarBytes()));
     QVERIFY(support::WriteFile(FFiles.path() + "/a/clean.txt", "clean\n"));
 }
@@ -220,6 +228,44 @@ void TestMainWindow::ClosesDuringAScan() {
     QCOMPARE(Window->FVirusScanner, nullptr);
     QCOMPARE(Window->StatusPanel1->text(), QString("Scan finished"));
     delete Window;
+}
+
+void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
+    TfrmClamAV Window;
+    QStringList Codes, Names;
+    for (int I = 0; I < Window.cmbLang->count(); ++I) {
+        Codes << Window.cmbLang->itemData(I).toString();
+        Names << Window.cmbLang->itemText(I);
+    }
+    Codes.sort(); // the listing's order is the file system's
+    QCOMPARE(Codes, QStringList({"de", "en", "es"}));
+    QCOMPARE(Window.cmbLang->itemData(Window.cmbLang->count() - 1).toString(), QString("en"));
+    QCOMPARE(Window.cmbLang->currentData().toString(), QString("en"));
+    QVERIFY(Names.contains("German") && Names.contains("Spanish") && Names.contains("English"));
+    const int German = Window.cmbLang->findData("de");
+    QVERIFY(Window.cmbLang->itemIcon(German).isNull());
+    QVERIFY(!Window.cmbLang->itemIcon(Window.cmbLang->findData("es")).isNull());
+
+    Window.StatusPanel1->setText("Scanning: /somewhere");
+    Window.cmbLang->setCurrentIndex(German);
+    emit Window.cmbLang->activated(German);
+    QCOMPARE(GetOptions().Language, QString("de"));
+    QCOMPARE(Window.actStartScan->text(), QString("Suche &starten"));
+    QCOMPARE(Window.tbiStartScan->text(), QString("Suche starten")); // no mnemonic on a tool button
+    QCOMPARE(Window.Button1->text(), QString("&Viren löschen"));
+    QCOMPARE(Window.PageControl->tabText(0), QString("Virensuche"));
+    QCOMPARE(Window.Label1->text(), QString("Vergangene Zeit:"));
+    QCOMPARE(Window.lvScanner->headerItem()->text(1), QString("Information"));
+    QVERIFY(Window.StatusPanel0->text().startsWith("ClamAV-Engine Version 1."));
+    QCOMPARE(Window.StatusPanel1->text(),
+             QString("Lumidore ist ein GNU-Virenscanner auf Basis der ClamAV-Engine"));
+    QCOMPARE(Window.cmbLang->itemText(German), Names[Names.indexOf("German")]); // names stay
+
+    const int English = Window.cmbLang->findData("en");
+    Window.cmbLang->setCurrentIndex(English);
+    emit Window.cmbLang->activated(English);
+    QCOMPARE(Window.actStartScan->text(), QString("&Start Scan"));
+    QCOMPARE(Window.PageControl->tabText(1), QString("Update"));
 }
 
 QTEST_MAIN(TestMainWindow)

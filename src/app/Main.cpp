@@ -4,6 +4,8 @@
 #include "platform/DeleteOnRestart.h"
 #include "platform/Drives.h"
 #include "platform/NativePath.h"
+#include "settings/GTLanguageList.h"
+#include "settings/GetTextIgnores.h"
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 
@@ -66,9 +68,10 @@ QString TimeSeparator() {
     return QStringLiteral(":");
 }
 
-QAction* NewAction(QObject* Owner, const QString& Caption, const QString& Hint,
-                   QStyle::StandardPixmap Image) {
-    auto* Action = new QAction(QApplication::style()->standardIcon(Image), Caption, Owner);
+QAction* NewAction(QObject* Owner, const QString& Caption, const QString& Hint, const char* Image) {
+    auto* Action = new QAction(
+        QIcon(QStringLiteral(":/images/") + QLatin1String(Image) + QStringLiteral(".png")), Caption,
+        Owner);
     Action->setToolTip(Hint);
     return Action;
 }
@@ -80,7 +83,9 @@ QString PendingDeletesFile() {
 }
 
 TfrmClamAV::TfrmClamAV() {
+    Q_INIT_RESOURCE(harkavel); // the images live in a static library
     setWindowTitle(QStringLiteral("Harkavel"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/harkavel.png")));
     resize(588, 543);
     CreateActions();
     CreateToolBar();
@@ -98,7 +103,7 @@ TfrmClamAV::TfrmClamAV() {
     auto* Strip = new QHBoxLayout(Panel3);
     Strip->setContentsMargins(0, 6, 4, 5);
     Strip->addStretch();
-    Label2 = new QLabel(Translate(QStringLiteral("&Language:")));
+    Label2 = new QLabel(QStringLiteral("&Language:"));
     cmbLang = new QComboBox;
     cmbLang->setFixedSize(224, 23);
     Label2->setBuddy(cmbLang);
@@ -109,10 +114,60 @@ TfrmClamAV::TfrmClamAV() {
     Layout->addWidget(PageControl);
     setCentralWidget(Central);
 
+    TranslateWindow();
+    FillLanguageSelector(LanguageList().Names, LanguageList().Codes);
+    connect(cmbLang, &QComboBox::activated, this, [this] { cmbLangChange(); });
     AddDriveRows();
     UpdateDeleteVirusesState();
     connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
     PageControlChange();
+}
+
+void TfrmClamAV::ShowEngineVersion() {
+    // The linked engine's own version, not the version the panel once named.
+    StatusPanel0->setText(Translate(QStringLiteral("ClamAV Engine Version ")) +
+                          QString::fromUtf8(cl_retver()));
+}
+
+void TfrmClamAV::TranslateWindow() {
+    // Tool buttons and the push button show their actions' texts; the selector shows names.
+    for (QWidget* Mirror : std::initializer_list<QWidget*>{
+             tbiStartScan, ToolButton1, ToolButton2, tbiStartUpdate, ToolButton4, Button1, cmbLang})
+        Mirror->setProperty(NoTranslateProperty, true);
+    FTranslation.TranslateComponent(this);
+    for (int I = 0; I < PageControl->count(); ++I)
+        FTranslation.Add(PageControl, PageControl->tabText(I),
+                         [this, I](const QString& Text) { PageControl->setTabText(I, Text); });
+    for (QTreeWidget* List : {lvBrowser, lvScanner})
+        for (int I = 0; I < List->columnCount(); ++I)
+            FTranslation.Add(List, List->headerItem()->text(I), [List, I](const QString& Text) {
+                List->headerItem()->setText(I, Text);
+            });
+}
+
+int TfrmClamAV::FlagImageIndex(const QString& Code) {
+    if (Code.contains(QLatin1String("en")))
+        return 0;
+    return Code.contains(QLatin1String("es")) ? 1 : -1;
+}
+
+void TfrmClamAV::FillLanguageSelector(const QStringList& Names, const QStringList& Codes) {
+    cmbLang->clear();
+    const QIcon Flags[] = {QIcon(QStringLiteral(":/flags/us.png")),
+                           QIcon(QStringLiteral(":/flags/es.png"))};
+    for (qsizetype I = 0; I < Names.size(); ++I) {
+        const int Flag = FlagImageIndex(Codes[I]);
+        cmbLang->addItem(Flag < 0 ? QIcon() : Flags[Flag], Names[I], Codes[I]);
+    }
+    cmbLang->setCurrentIndex(int(Codes.indexOf(CurrentLanguage())));
+}
+
+void TfrmClamAV::cmbLangChange() {
+    const QString Code = cmbLang->currentData().toString();
+    GetOptions().Language = Code; // written at program end
+    SetCurrentLanguage(Code);
+    FTranslation.RetranslateComponent();
+    ShowEngineVersion();
 }
 
 TfrmClamAV::~TfrmClamAV() {
@@ -125,21 +180,18 @@ TfrmClamAV::~TfrmClamAV() {
 }
 
 void TfrmClamAV::CreateActions() {
-    actStartScan = NewAction(this, Translate("&Start Scan"), Translate("Start Scan"),
-                             QStyle::SP_FileDialogContentsView);
-    actStopScan =
-        NewAction(this, Translate("Stop Scan"), Translate("Stop Scan"), QStyle::SP_BrowserStop);
-    actAddFile =
-        NewAction(this, Translate("Add &File"), Translate("Add File"), QStyle::SP_FileIcon);
+    actStartScan =
+        NewAction(this, QStringLiteral("&Start Scan"), QStringLiteral("Start Scan"), "scan");
+    actStopScan = NewAction(this, QStringLiteral("Stop Scan"), QStringLiteral("Stop Scan"), "stop");
+    actAddFile = NewAction(this, QStringLiteral("Add &File"), QStringLiteral("Add File"), "add");
     actAddFolder =
-        NewAction(this, Translate("Add Fol&der"), Translate("Add Folder"), QStyle::SP_DirIcon);
-    actDeleteViruses =
-        NewAction(this, Translate("Delete &Viruses"), QString(), QStyle::SP_TrashIcon);
-    actStartUpdate = NewAction(this, Translate("Start &Update"), Translate("Start Update"),
-                               QStyle::SP_ArrowDown);
-    actCancelUpdate = NewAction(this, Translate("Cancel Update"), Translate("Cancel Update"),
-                                QStyle::SP_DialogCancelButton);
-    actExit = NewAction(this, Translate("Exit"), Translate("Exit"), QStyle::SP_DialogCloseButton);
+        NewAction(this, QStringLiteral("Add Fol&der"), QStringLiteral("Add Folder"), "folder");
+    actDeleteViruses = NewAction(this, QStringLiteral("Delete &Viruses"), QString(), "delete");
+    actStartUpdate =
+        NewAction(this, QStringLiteral("Start &Update"), QStringLiteral("Start Update"), "update");
+    actCancelUpdate =
+        NewAction(this, QStringLiteral("Cancel Update"), QStringLiteral("Cancel Update"), "add");
+    actExit = NewAction(this, QStringLiteral("Exit"), QStringLiteral("Exit"), "exit");
     actExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     actExit->setShortcutContext(Qt::WindowShortcut);
     addAction(actExit); // Alt+X from whichever control has the focus
@@ -180,6 +232,7 @@ void TfrmClamAV::CreateScanPage() {
     Layout->setContentsMargins(0, 0, 0, 0);
     lvBrowser = new QTreeWidget;
     lvBrowser->setColumnCount(2);
+    lvBrowser->setHeaderLabels({QStringLiteral("Path"), QStringLiteral("Description")});
     lvBrowser->setHeaderHidden(true);
     lvBrowser->setRootIsDecorated(false);
     lvBrowser->setColumnWidth(0, 580 - 250 - 4);
@@ -187,7 +240,7 @@ void TfrmClamAV::CreateScanPage() {
     connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this, [this] { lvBrowserDblClick(); });
     lvScanner = new QTreeWidget;
     lvScanner->setColumnCount(2);
-    lvScanner->setHeaderLabels({Translate("Virus"), Translate("Information")});
+    lvScanner->setHeaderLabels({QStringLiteral("Virus"), QStringLiteral("Information")});
     lvScanner->setColumnWidth(0, 200);
     lvScanner->setRootIsDecorated(false);
     Layout->addWidget(lvBrowser);
@@ -205,7 +258,7 @@ void TfrmClamAV::CreateScanPage() {
     connect(actDeleteViruses, &QAction::changed, this, Mirror);
     connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
     Mirror();
-    Label1 = new QLabel(Translate("Time passed:"));
+    Label1 = new QLabel(QStringLiteral("Time passed:"));
     lblScanTime = new QLabel(QStringLiteral("00:00:00:000"));
     Band->addWidget(Button1);
     Band->addStretch();
@@ -213,7 +266,7 @@ void TfrmClamAV::CreateScanPage() {
     Band->addSpacing(9);
     Band->addWidget(lblScanTime);
     Layout->addLayout(Band);
-    PageControl->addTab(tsScan, Translate("Virus Scan"));
+    PageControl->addTab(tsScan, QStringLiteral("Virus Scan"));
 }
 
 void TfrmClamAV::CreateUpdatePage() {
@@ -221,7 +274,7 @@ void TfrmClamAV::CreateUpdatePage() {
     auto* Layout = new QVBoxLayout(tsUpdate);
     Layout->setContentsMargins(8, 7, 11, 14);
     auto* Row = new QHBoxLayout;
-    Label3 = new QLabel(Translate("Progress:"));
+    Label3 = new QLabel(QStringLiteral("Progress:"));
     lblDBName = new QLabel;
     Row->addWidget(Label3);
     Row->addWidget(lblDBName, 1);
@@ -229,7 +282,7 @@ void TfrmClamAV::CreateUpdatePage() {
     pbDBUpdate->setRange(0, 100);
     pbDBUpdate->setValue(0);
     pbDBUpdate->setFixedHeight(17);
-    Label7 = new QLabel(Translate("Update Journal:"));
+    Label7 = new QLabel(QStringLiteral("Update Journal:"));
     memLog = new QPlainTextEdit;
     memLog->setReadOnly(true);
     memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -237,15 +290,17 @@ void TfrmClamAV::CreateUpdatePage() {
     Layout->addWidget(pbDBUpdate);
     Layout->addWidget(Label7);
     Layout->addWidget(memLog, 1);
-    PageControl->addTab(tsUpdate, Translate("Update"));
+    PageControl->addTab(tsUpdate, QStringLiteral("Update"));
 }
 
 void TfrmClamAV::CreateStatusBar() {
     // The linked engine's own version, not the version the panel once named.
-    StatusPanel0 = new QLabel(Translate("ClamAV Engine Version ") + QString::fromUtf8(cl_retver()));
+    StatusPanel0 = new QLabel;
+    StatusPanel0->setProperty(NoTranslateProperty, true); // the version is no layout text
     StatusPanel0->setFixedWidth(170);
+    ShowEngineVersion();
     StatusPanel1 =
-        new QLabel(Translate("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
+        new QLabel(QStringLiteral("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
 }
@@ -373,13 +428,13 @@ void TfrmClamAV::ScannerProgress(const QString& Path) {
 void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
     FInfectedFiles << Path;
     auto* Row = new QTreeWidgetItem(lvScanner, {VirusName, Path});
-    Row->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxCritical));
+    Row->setIcon(0, QIcon(QStringLiteral(":/images/virus.png")));
     UpdateElapsedTime();
 }
 
 void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
     auto* Row = new QTreeWidgetItem(lvScanner, {Path, Translate("Error: ") + ErrorText});
-    Row->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    Row->setIcon(0, QIcon(QStringLiteral(":/images/error.png")));
     UpdateElapsedTime();
 }
 

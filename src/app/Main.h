@@ -4,6 +4,8 @@
 // Everything here runs on the main thread; the scanner thread reaches the window only through
 // its events, which run on the main thread.
 
+#include "settings/GnuGetText.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
@@ -36,6 +38,9 @@ public:
     // A ticked row of the target list, as Add Folder and Add File add them.
     void AddTargetRow(const QString& Path, bool Ticked = true);
     void UpdateDeleteVirusesState();
+    // The language selector: one entry per language, the current one selected.
+    void FillLanguageSelector(const QStringList& Names, const QStringList& Codes);
+    static int FlagImageIndex(const QString& Code); // 0 United States, 1 Spain, -1 none
 
     // The widgets and actions, named as in the layout; tests drive the window through them.
     QToolButton *tbiStartScan, *ToolButton1, *ToolButton2, *tbiStartUpdate, *ToolButton4;
@@ -82,6 +87,11 @@ private:
     void ScannerTerminate(TVirusScanner* Scanner);
     void UpdateElapsedTime();
     void ScanPageCloseStep();
+    void TranslateWindow();
+    void cmbLangChange();
+    void ShowEngineVersion();
+
+    TComponentTranslation FTranslation;
 
     bool FDestroying = false;
 };

@@ -308,3 +308,57 @@ void SetCurrentLanguage(const QString& Code) {
 QString CurrentLanguage() {
     return DefaultInstance().CurrentLanguage();
 }
+
+// --- Window texts --------------------------------------------------------------------------
+
+#include "GetTextIgnores.h"
+
+#include <QMetaProperty>
+#include <QObject>
+#include <QPointer>
+
+struct TComponentTranslation::TRecord {
+    QPointer<QObject> Owner;
+    QString Original;
+    TSetter Setter;
+};
+
+void TComponentTranslation::Add(QObject* Owner, const QString& Original, TSetter Setter) {
+    if (Original.isEmpty())
+        return;
+    const QString Translated = Translate(Original);
+    if (Translated != Original)
+        Setter(Translated);
+    FRecords.push_back(std::make_shared<TRecord>(TRecord{Owner, Original, std::move(Setter)}));
+    FLanguage = CurrentLanguage();
+}
+
+void TComponentTranslation::TranslateComponent(QObject* Root) {
+    QList<QObject*> Objects{Root};
+    Objects += Root->findChildren<QObject*>();
+    for (QObject* Object : Objects) {
+        if (Object->property(NoTranslateProperty).toBool())
+            continue;
+        const QMetaObject* Meta = Object->metaObject();
+        for (int I = 0; I < Meta->propertyCount(); ++I) {
+            const QMetaProperty Property = Meta->property(I);
+            if (Property.typeId() != QMetaType::QString || !Property.isWritable() ||
+                !Property.isDesignable() || IsIgnoredTextProperty(Property.name()))
+                continue;
+            const QString Text = Property.read(Object).toString();
+            Add(Object, Text,
+                [Object, Property](const QString& Value) { Property.write(Object, Value); });
+        }
+    }
+    FLanguage = CurrentLanguage();
+}
+
+void TComponentTranslation::RetranslateComponent() {
+    const QString Language = CurrentLanguage();
+    if (Language == FLanguage)
+        return;
+    for (const auto& Record : FRecords)
+        if (Record->Owner)
+            Record->Setter(Translate(Record->Original));
+    FLanguage = Language;
+}

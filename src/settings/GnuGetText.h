@@ -105,3 +105,27 @@ QString Translate(const QString& Text);
 QString TranslateIn(const QString& Domain, const QString& Text);
 void SetCurrentLanguage(const QString& Code);
 QString CurrentLanguage();
+
+class QObject;
+
+// The translation of a window's own texts, and their translation again after a language change.
+// Every text that was looked up is recorded with its object and its untranslated text, so a
+// later language translates the layout text, not the translation. Main thread only.
+class TComponentTranslation {
+public:
+    using TSetter = std::function<void(const QString& Text)>;
+
+    // Every writable text property of Root and of the objects it owns, except the ignored ones
+    // and objects marked with the no-translate property (GetTextIgnores).
+    void TranslateComponent(QObject* Root);
+    // A text the property walk cannot reach (a tab title, a column title): translated now,
+    // set through Setter, and recorded like the others.
+    void Add(QObject* Owner, const QString& Original, TSetter Setter);
+    // Sets every recorded text again in the current language, if it changed since.
+    void RetranslateComponent();
+
+private:
+    struct TRecord;
+    std::vector<std::shared_ptr<TRecord>> FRecords;
+    QString FLanguage;
+};
