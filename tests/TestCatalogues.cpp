@@ -42,7 +42,7 @@ void TestCatalogues::TranslatesIntoGerman() {
     TGnuGetText Service;
     Service.SetCurrentLanguage("de");
     QCOMPARE(Service.Translate("Scan finished"), QString("Suche beendet"));
-    QCOMPARE(Service.Translate("&Start Scan"), QString("Suche &starten"));
+    QCOMPARE(Service.Translate("&Start Scan"), QString("&Suchen"));
     QCOMPARE(Service.Translate("Request sent [%d bytes]"), QString("Anfrage gesendet [%d Bytes]"));
     QCOMPARE(Service.Translate("A text nobody translated"), QString("A text nobody translated"));
 }

@@ -250,8 +250,8 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     Window.cmbLang->setCurrentIndex(German);
     emit Window.cmbLang->activated(German);
     QCOMPARE(GetOptions().Language, QString("de"));
-    QCOMPARE(Window.actStartScan->text(), QString("Suche &starten"));
-    QCOMPARE(Window.tbiStartScan->text(), QString("Suche starten")); // no mnemonic on a tool button
+    QCOMPARE(Window.actStartScan->text(), QString("&Suchen"));
+    QCOMPARE(Window.tbiStartScan->text(), QString("Suchen")); // no mnemonic on a tool button
     QCOMPARE(Window.Button1->text(), QString("&Viren löschen"));
     QCOMPARE(Window.PageControl->tabText(0), QString("Virensuche"));
     QCOMPARE(Window.Label1->text(), QString("Vergangene Zeit:"));

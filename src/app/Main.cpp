@@ -127,6 +127,8 @@ void TfrmClamAV::ShowEngineVersion() {
     // The linked engine's own version, not the version the panel once named.
     StatusPanel0->setText(Translate(QStringLiteral("ClamAV Engine Version ")) +
                           QString::fromUtf8(cl_retver()));
+    StatusPanel0->setMinimumWidth(
+        std::max(170, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 8));
 }
 
 void TfrmClamAV::TranslateWindow() {
@@ -297,7 +299,6 @@ void TfrmClamAV::CreateStatusBar() {
     // The linked engine's own version, not the version the panel once named.
     StatusPanel0 = new QLabel;
     StatusPanel0->setProperty(NoTranslateProperty, true); // the version is no layout text
-    StatusPanel0->setFixedWidth(170);
     ShowEngineVersion();
     StatusPanel1 =
         new QLabel(QStringLiteral("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));

@@ -1,0 +1,54 @@
+// Renders the real window into PNG files for review: Screenshots OUTPUT_FOLDER.
+// The scan page after a scan of ClamAV's samples and a file the engine cannot open, the update
+// page, and the window in German.
+
+#include "Main.h"
+#include "platform/ProgramPath.h"
+#include "settings/GnuGetText.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTest>
+
+namespace {
+void Save(QWidget& Window, const QString& Path) {
+    QTest::qWait(200);
+    Window.grab().save(Path);
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication Application(argc, argv);
+    if (argc < 2)
+        return 2;
+    const QString Out = QString::fromLocal8Bit(argv[1]);
+    support::TTestProgramFolder ProgramFolder;
+    ProgramFolder.WriteSampleDatabase();
+    for (const char* Code : {"de", "es"})
+        QFile::copy(QCoreApplication::applicationDirPath() + "/Harkavel" + Code + ".mo",
+                    ProgramFolder.Path() + "Harkavel" + Code + ".mo");
+    SetCurrentLanguage("en");
+    TfrmClamAV Window;
+    Window.show();
+    Window.AddTargetRow(support::ClamTestFiles);
+    Window.AddTargetRow(ProgramFolder.Path() + "missing-file.exe");
+    QFile::link(ProgramFolder.Path() + "nowhere", ProgramFolder.Path() + "missing-file.exe");
+    Window.actStartScan->trigger();
+    QDeadlineTimer Deadline(60000);
+    while (Window.FVirusScanner != nullptr && !Deadline.hasExpired())
+        QTest::qWait(20);
+    Save(Window, Out + "/scan-page.png");
+    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    Save(Window, Out + "/update-page.png");
+    Window.PageControl->setCurrentWidget(Window.tsScan);
+    const int German = Window.cmbLang->findData("de");
+    Window.cmbLang->setCurrentIndex(German);
+    emit Window.cmbLang->activated(German);
+    Save(Window, Out + "/german-window.png");
+    return 0;
+}
