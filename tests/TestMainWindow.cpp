@@ -70,6 +70,7 @@ private slots:
     void StopsAScan();
     void ClosesDuringAScan();
     void PicksALanguageAndRetranslatesTheWindow();
+    void TogglesATickByDoubleClickAndClosesOnAltX();
 
 private:
     void Scan(TfrmClamAV& Window);
@@ -266,6 +267,21 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     emit Window.cmbLang->activated(English);
     QCOMPARE(Window.actStartScan->text(), QString("&Start Scan"));
     QCOMPARE(Window.PageControl->tabText(1), QString("Update"));
+}
+
+void TestMainWindow::TogglesATickByDoubleClickAndClosesOnAltX() {
+    TfrmClamAV Window;
+    Window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Window));
+    QTreeWidgetItem* Root = Window.lvBrowser->topLevelItem(0);
+    Window.lvBrowser->setCurrentItem(Root);
+    emit Window.lvBrowser->itemDoubleClicked(Root, 0);
+    QCOMPARE(Root->checkState(0), Qt::Checked);
+    emit Window.lvBrowser->itemDoubleClicked(Root, 0);
+    QCOMPARE(Root->checkState(0), Qt::Unchecked);
+    Window.lvScanner->setFocus();
+    QTest::keyClick(&Window, Qt::Key_X, Qt::AltModifier);
+    QVERIFY(WaitFor([&] { return !Window.isVisible(); }, 5000));
 }
 
 QTEST_MAIN(TestMainWindow)
