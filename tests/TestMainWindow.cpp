@@ -267,6 +267,13 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     emit Window.cmbLang->activated(English);
     QCOMPARE(Window.actStartScan->text(), QString("&Start Scan"));
     QCOMPARE(Window.PageControl->tabText(1), QString("Update"));
+    // The pick is what the next start reads.
+    Window.cmbLang->setCurrentIndex(German);
+    emit Window.cmbLang->activated(German);
+    FreeOptions();
+    QCOMPARE(GetOptions().Language, QString("de"));
+    GetOptions().Language = "en";
+    SetCurrentLanguage("en");
 }
 
 void TestMainWindow::TogglesATickByDoubleClickAndClosesOnAltX() {

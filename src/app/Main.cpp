@@ -342,17 +342,24 @@ void TfrmClamAV::SwapAction(QToolButton* Button, QAction* Action) {
 }
 
 void TfrmClamAV::actAddFolderExecute() {
-    const QString Folder = QFileDialog::getExistingDirectory(
-        this, Translate("Select folder"), QStringLiteral("/"), QFileDialog::ShowDirsOnly);
-    if (!Folder.isEmpty())
-        AddTargetRow(Folder);
+    QFileDialog Picker(this, Translate(QStringLiteral("Select folder")), QStringLiteral("/"));
+    Picker.setFileMode(QFileDialog::Directory);
+    Picker.setOption(QFileDialog::ShowDirsOnly);
+    Picker.setOption(QFileDialog::DontUseNativeDialog); // the same picker everywhere
+    if (Picker.exec() != QDialog::Accepted || Picker.selectedFiles().isEmpty())
+        return;
+    AddTargetRow(Picker.selectedFiles().first());
 }
 
 void TfrmClamAV::actAddFileExecute() {
-    const QStringList Files =
-        QFileDialog::getOpenFileNames(this, Translate("Select file(s)"), QString(),
-                                      Translate("All files (*)"), nullptr, QFileDialog::ReadOnly);
-    for (const QString& File : Files)
+    QFileDialog Picker(this, Translate(QStringLiteral("Select file(s)")));
+    Picker.setFileMode(QFileDialog::ExistingFiles); // several, each of which must exist
+    Picker.setNameFilter(Translate(QStringLiteral("All files (*)")));
+    Picker.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    Picker.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    if (Picker.exec() != QDialog::Accepted)
+        return;
+    for (const QString& File : Picker.selectedFiles())
         AddTargetRow(File);
 }
 
