@@ -4,6 +4,7 @@
 //
 //   DownloadBench [--megabytes N] [--rounds N]
 
+#include "Median.h"
 #include "net/uWinInetHttp.h"
 #include "support/TestMirror.h"
 
@@ -31,11 +32,6 @@ void ResetPeakMemory() {
     QFile ClearRefs("/proc/self/clear_refs");
     if (ClearRefs.open(QIODevice::WriteOnly))
         ClearRefs.write("5"); // resets VmHWM to the current resident size
-}
-
-double Median(QList<double> Values) {
-    std::sort(Values.begin(), Values.end());
-    return Values[Values.size() / 2];
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 //   ScanBench [--copies N] [--rounds N] [--extra PATH]...
 // Default tree: ClamAV's samples copied 50 times over, plus /usr/include.
 
+#include "Median.h"
 #include "engine/LibClamAV.h"
 #include "engine/uClamDatabase.h"
 #include "engine/uClamScan.h"
@@ -167,11 +168,6 @@ TOutcome ScanWithClamscan(const QString& DatabaseFolder, const QStringList& Targ
         if (Line.endsWith(" FOUND"))
             Outcome.Infected << Line.left(Line.lastIndexOf(": "));
     return Outcome;
-}
-
-double Median(QList<double> Values) {
-    std::sort(Values.begin(), Values.end());
-    return Values[Values.size() / 2];
 }
 
 } // namespace

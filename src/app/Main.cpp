@@ -23,7 +23,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -35,7 +34,6 @@
 namespace {
 
 constexpr int StatusPanel1Width = 200; // the configured width, used to shorten paths
-const QString DelimiterText = QStringLiteral("/");
 
 // Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
 // frees it.
@@ -47,7 +45,7 @@ public:
 };
 
 QString DropFirstDirectory(QString Folder) {
-    if (Folder == DelimiterText)
+    if (Folder == QStringView(u"/"))
         return QString();
     const bool Rooted = Folder.startsWith(PathDelimiter);
     if (Rooted)

@@ -67,11 +67,11 @@ QString THTTPRequestHeader::GetHeaders() const {
 }
 
 void THTTPResponseHeader::Parse(const QString& Raw) {
+    if (Raw.isEmpty())
+        return;
     QString Normalised = Raw;
     Normalised.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
     QStringList Lines = Normalised.split(u'\n');
-    if (Raw.isEmpty())
-        return;
     ContentLength = ExtractField(Lines, "Content-Length").toInt();
     ContentRange = ExtractField(Lines, "Content-Range");
     ContentType = ExtractField(Lines, "Content-Type");
@@ -153,7 +153,8 @@ void TWinInetHTTP::SetURL(const QString& URL) {
         curl_url_get(Parts, CURLUPART_PATH, &Path, 0) == CURLUE_OK;
     curl_url_get(Parts, CURLUPART_QUERY, &Query, 0);
     const QString SchemeText = Parsed ? QString::fromUtf8(Scheme).toLower() : QString();
-    if (Parsed && (SchemeText == u"http" || SchemeText == u"https")) {
+    const bool Usable = SchemeText == u"http" || SchemeText == u"https";
+    if (Usable) {
         FScheme = SchemeText == u"http" ? INTERNET_SCHEME_HTTP : INTERNET_SCHEME_HTTPS;
         FHost = QString::fromUtf8(Host);
         FPort = uint16_t(QByteArray(Port).toUInt());
@@ -162,7 +163,7 @@ void TWinInetHTTP::SetURL(const QString& URL) {
     for (char* Part : {Scheme, Host, Port, Path, Query})
         curl_free(Part);
     curl_url_cleanup(Parts);
-    if (FScheme == 0 || !Parsed || (SchemeText != u"http" && SchemeText != u"https"))
+    if (!Usable)
         throw EWinInetHTTPException(
             Translate(QStringLiteral("Invalid url passed %s")).replace(QLatin1String("%s"), URL),
             URL, 0, 0);

@@ -46,7 +46,6 @@ public:
 
     bool Terminated() const { return FTerminated.load(); }
     bool Finished() const { return FFinished.load(); }
-    bool Started() const { return FStarted; }
 
     void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
     TNotifyEvent OnTerminate; // runs on the main thread

@@ -1,5 +1,6 @@
 #include "GnuGetText.h"
 
+#include "GetTextIgnores.h"
 #include "platform/DebugOutput.h"
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
@@ -7,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMetaProperty>
+#include <QObject>
+#include <QPointer>
 #include <algorithm>
 #include <cstring>
 
@@ -310,12 +314,6 @@ QString CurrentLanguage() {
 }
 
 // --- Window texts --------------------------------------------------------------------------
-
-#include "GetTextIgnores.h"
-
-#include <QMetaProperty>
-#include <QObject>
-#include <QPointer>
 
 struct TComponentTranslation::TRecord {
     QPointer<QObject> Owner;
