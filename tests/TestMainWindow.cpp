@@ -6,11 +6,14 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
@@ -41,6 +44,46 @@ private:
     QTimer FTimer;
 };
 
+// Drives the file pickers: each step runs on the shown picker until it says it is done. A step
+// queues accept() or reject() rather than calling it, so that a warning the picker shows from
+// accept() runs in the picker's own loop, where a TModalAnswerer can answer it.
+class TPickerAnswerer {
+public:
+    using TStep = std::function<bool(QFileDialog*)>;
+    explicit TPickerAnswerer(QList<TStep> Steps) : FSteps(std::move(Steps)) {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto* Picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (Picker != nullptr && !FSteps.isEmpty() && FSteps.first()(Picker))
+                FSteps.removeFirst();
+        });
+        FTimer.start(10);
+    }
+    bool Done() const { return FSteps.isEmpty(); }
+
+private:
+    QList<TStep> FSteps;
+    QTimer FTimer;
+};
+
+void Type(QFileDialog* Picker, const QString& Text) {
+    Picker->findChild<QLineEdit*>("fileNameEdit")->setText(Text);
+}
+
+void QueueAnswer(QFileDialog* Picker, bool Accept) {
+    QMetaObject::invokeMethod(Picker, Accept ? &QDialog::accept : &QDialog::reject,
+                              Qt::QueuedConnection);
+}
+
+// The names the picker lists in its current folder, once it has read them.
+QStringList ListedNames(QFileDialog* Picker) {
+    auto* View = Picker->findChild<QAbstractItemView*>("listView");
+    QStringList Names;
+    for (int I = 0; I < View->model()->rowCount(View->rootIndex()); ++I)
+        Names << View->model()->index(I, 0, View->rootIndex()).data().toString();
+    Names.sort();
+    return Names;
+}
+
 bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 60000) {
     QDeadlineTimer Deadline(TimeoutMs);
     while (!Condition() && !Deadline.hasExpired())
@@ -63,8 +106,11 @@ private slots:
     void initTestCase();
     void StartsWithTheDesignedActionStates();
     void ShortensPathsFromTheLeft();
+    void AddsAFolderFromThePicker();
+    void AddsSeveralFilesFromThePicker();
     void RefusesAScanWithoutTargets();
     void ScansAndListsVirusesAndErrors();
+    void ScansATargetListedTwice();
     void DeletesVirusesOnlyWhenConfirmed();
     void SchedulesWhatCannotBeDeleted();
     void StopsAScan();
@@ -129,14 +175,148 @@ void TestMainWindow::ShortensPathsFromTheLeft() {
                                 "/.../etc/hosts", "/.../hosts", ".../hosts", "hosts"}));
 }
 
-void TestMainWindow::RefusesAScanWithoutTargets() {
+void TestMainWindow::AddsAFolderFromThePicker() {
     TfrmClamAV Window;
-    TModalAnswerer Answer(QMessageBox::Ok);
-    Window.actStartScan->trigger();
-    QCOMPARE(Answer.Texts,
-             QStringList({"You must select at least one file or folder to be scanned."}));
+    const int Rows = Window.lvBrowser->topLevelItemCount();
+    Window.show();
+    const QString Folder = FFiles.path() + "/a";
+    QString Title, Start;
+    bool CanCreateFolders = true;
+    QStringList Places;
+    TModalAnswerer Warnings(QMessageBox::Ok);
+    TPickerAnswerer Answer({
+        [&](QFileDialog* Picker) { // cancelled: nothing is added
+            QueueAnswer(Picker, false);
+            return true;
+        },
+        [&](QFileDialog* Picker) {
+            Title = Picker->windowTitle();
+            Start = Picker->directory().path();
+            CanCreateFolders = Picker->findChild<QWidget*>("newFolderButton")->isVisible();
+            for (const QUrl& Place : Picker->sidebarUrls())
+                Places << Place.toLocalFile();
+            Type(Picker, Folder + "/missing"); // a typed name is checked
+            QueueAnswer(Picker, true);
+            return true;
+        },
+        [&](QFileDialog* Picker) {
+            if (Warnings.Texts.isEmpty())
+                return false;
+            Type(Picker, Folder);
+            QueueAnswer(Picker, true);
+            return true;
+        },
+    });
+    Window.actAddFolder->trigger();
+    QCOMPARE(Window.lvBrowser->topLevelItemCount(), Rows);
+    Window.actAddFolder->trigger();
+    QVERIFY(Answer.Done());
+    QCOMPARE(Title, QString("Select folder"));
+    QCOMPARE(Start, QString("/"));
+    QVERIFY(!CanCreateFolders);
+    QCOMPARE(Places.value(0), QString("/"));
+    QCOMPARE(Warnings.Texts.size(), 1);
+    QVERIFY(Warnings.Texts[0].contains("not found"));
+    QCOMPARE(Window.lvBrowser->topLevelItemCount(), Rows + 1);
+    QTreeWidgetItem* Row = Window.lvBrowser->topLevelItem(Rows);
+    QCOMPARE(Row->text(0), Folder);
+    QCOMPARE(Row->checkState(0), Qt::Checked);
+    QVERIFY(!Row->text(1).isEmpty());
+}
+
+void TestMainWindow::AddsSeveralFilesFromThePicker() {
+    const QString Folder = FFiles.path() + "/pick";
+    QVERIFY(support::WriteFile(Folder + "/.hidden", "h"));
+    QVERIFY(support::WriteFile(Folder + "/b.txt", "b"));
+    TfrmClamAV Window;
+    const int Rows = Window.lvBrowser->topLevelItemCount();
+    Window.show();
+    QString Title;
+    QStringList Filters, Listed;
+    bool FocusInList = false;
+    TModalAnswerer Warnings(QMessageBox::Ok);
+    TPickerAnswerer Answer({
+        [&](QFileDialog* Picker) {
+            Picker->setDirectory(Folder);
+            return true;
+        },
+        [&](QFileDialog* Picker) {
+            Listed = ListedNames(Picker);
+            if (Listed.size() < 2)
+                return false; // still reading the folder
+            Title = Picker->windowTitle();
+            Filters = Picker->nameFilters();
+            FocusInList = qobject_cast<QAbstractItemView*>(QApplication::focusWidget());
+            Type(Picker, "missing"); // every chosen file must exist
+            QueueAnswer(Picker, true);
+            return true;
+        },
+        [&](QFileDialog* Picker) {
+            if (Warnings.Texts.isEmpty())
+                return false;
+            Type(Picker, "\"b.txt\" \".hidden\"");
+            QueueAnswer(Picker, true);
+            return true;
+        },
+    });
+    Window.actAddFile->trigger();
+    QVERIFY(Answer.Done());
+    QCOMPARE(Title, QString("Select file(s)"));
+    QCOMPARE(Filters, QStringList({"All files (*)"}));
+    QVERIFY(FocusInList);
+    QCOMPARE(Listed, QStringList({".hidden", "b.txt"}));
+    QCOMPARE(Warnings.Texts.size(), 1);
+    QCOMPARE(Column(Window.lvBrowser, 0).mid(Rows),
+             QStringList({Folder + "/b.txt", Folder + "/.hidden"}));
+    QCOMPARE(Window.lvBrowser->topLevelItem(Rows + 1)->checkState(0), Qt::Checked);
+}
+
+void TestMainWindow::RefusesAScanWithoutTargets() {
+    const QString Virus = FFiles.path() + "/r/eicar.com";
+    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    TfrmClamAV Window;
+    Window.AddTargetRow(Virus);
+    Scan(Window);
+    Window.lvBrowser->topLevelItem(Window.lvBrowser->topLevelItemCount() - 1)
+        ->setCheckState(0, Qt::Unchecked);
+    {
+        TModalAnswerer Answer(QMessageBox::Ok);
+        Window.actStartScan->trigger();
+        QCOMPARE(Answer.Texts,
+                 QStringList({"You must select at least one file or folder to be scanned."}));
+    }
     QCOMPARE(Window.FVirusScanner, nullptr);
     QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
+    // The rows of the earlier scan stay, but the refused scan forgot what they found.
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 1);
+    QVERIFY(Window.actDeleteViruses->isEnabled());
+    TModalAnswerer Answer(QMessageBox::Ok);
+    Window.Button1->click();
+    QCOMPARE(Answer.Texts.size(), 1); // the question only
+    QVERIFY(QFile::exists(Virus));
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+    QVERIFY(!Window.actDeleteViruses->isEnabled());
+}
+
+void TestMainWindow::ScansATargetListedTwice() {
+    const QString Virus = FFiles.path() + "/twice/eicar.com";
+    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    QFile::remove(PendingDeletesFile());
+    TfrmClamAV Window;
+    Window.AddTargetRow(Virus);
+    Window.AddTargetRow(Virus);
+    Scan(Window);
+    QCOMPARE(Window.FInfectedFiles, QStringList({Virus, Virus}));
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 2);
+    TModalAnswerer Answer(QMessageBox::Ok);
+    Window.Button1->click();
+    QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
+    QVERIFY(Answer.Texts[1].startsWith("Some files can not be deleted right now."));
+    QVERIFY(!QFile::exists(Virus));
+    QFile List(PendingDeletesFile()); // the second copy was gone already
+    QVERIFY(List.open(QIODevice::ReadOnly));
+    QCOMPARE(List.readAll(), PathToNative(Virus) + '\0');
+    QFile::remove(PendingDeletesFile());
 }
 
 void TestMainWindow::ScansAndListsVirusesAndErrors() {
@@ -189,6 +369,7 @@ void TestMainWindow::SchedulesWhatCannotBeDeleted() {
     // something (root may delete any file, so permissions cannot make one stick).
     const QString Virus = FFiles.path() + "/c/eicar.com";
     QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    QFile::remove(PendingDeletesFile());
     TfrmClamAV Window;
     Window.AddTargetRow(Virus);
     Scan(Window);

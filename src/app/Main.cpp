@@ -9,6 +9,7 @@
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
@@ -341,9 +342,16 @@ void TfrmClamAV::SwapAction(QToolButton* Button, QAction* Action) {
 
 void TfrmClamAV::actAddFolderExecute() {
     QFileDialog Picker(this, Translate(QStringLiteral("Select folder")), QStringLiteral("/"));
-    Picker.setFileMode(QFileDialog::Directory);
-    Picker.setOption(QFileDialog::ShowDirsOnly);
-    Picker.setOption(QFileDialog::DontUseNativeDialog); // the same picker everywhere
+    Picker.setFileMode(QFileDialog::Directory); // a typed name must be an existing folder
+    // The same picker everywhere; read-only, so it cannot create, rename or delete folders.
+    Picker.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog |
+                      QFileDialog::ReadOnly);
+    if (auto* NewFolder = Picker.findChild<QWidget*>(QStringLiteral("newFolderButton")))
+        NewFolder->hide();
+    QList<QUrl> Drives; // the places start at the drives
+    for (const QString& Drive : GetLogicalDrives())
+        Drives << QUrl::fromLocalFile(Drive);
+    Picker.setSidebarUrls(Drives);
     if (Picker.exec() != QDialog::Accepted || Picker.selectedFiles().isEmpty())
         return;
     AddTargetRow(Picker.selectedFiles().first());
@@ -355,6 +363,15 @@ void TfrmClamAV::actAddFileExecute() {
     Picker.setNameFilter(Translate(QStringLiteral("All files (*)")));
     Picker.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     Picker.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    // Once it is shown, the focus goes to the list of files rather than the name box.
+    QMetaObject::invokeMethod(
+        &Picker,
+        [&Picker] {
+            for (auto* View : Picker.findChildren<QAbstractItemView*>())
+                if (View->isVisible() && View->objectName() != u"sidebar")
+                    View->setFocus();
+        },
+        Qt::QueuedConnection);
     if (Picker.exec() != QDialog::Accepted)
         return;
     for (const QString& File : Picker.selectedFiles())
