@@ -82,6 +82,7 @@ private:
     void actStopScanExecute();
     void actDeleteVirusesExecute();
     void ScannerProgress(const QString& Path);
+    void ShowProgress();
     void ScannerVirusFound(const QString& Path, const QString& VirusName);
     void ScannerError(const QString& Path, const QString& ErrorText);
     void ScannerTerminate(TVirusScanner* Scanner);
@@ -94,6 +95,10 @@ private:
     TComponentTranslation FTranslation;
 
     bool FDestroying = false;
+    // The latest progress, shown once per batch of scanner events (see ScannerProgress).
+    QString FProgressPath;
+    bool FProgressPending = false;
+    qint64 FLastEventTime = 0; // ms since the epoch, of the latest scanner event
 };
 
 // Where files that cannot be deleted now wait for the next program start.
