@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -105,6 +107,7 @@ class TestMainWindow : public QObject {
 private slots:
     void initTestCase();
     void StartsWithTheDesignedActionStates();
+    void KeepsItsLayoutWhenResized();
     void ShortensPathsFromTheLeft();
     void AddsAFolderFromThePicker();
     void AddsSeveralFilesFromThePicker();
@@ -159,6 +162,57 @@ void TestMainWindow::StartsWithTheDesignedActionStates() {
     Window.PageControl->setCurrentWidget(Window.tsScan);
     QVERIFY(!Window.actStartUpdate->isEnabled());
     QVERIFY(Window.actStartScan->isEnabled());
+}
+
+// Where a widget sits within the window, and how far its far corner is from the window's.
+struct TPlacement {
+    QRect Rect;
+    QPoint FromFarCorner;
+};
+TPlacement Placement(QWidget* Widget) {
+    QWidget* Window = Widget->window();
+    const QRect Rect(Widget->mapTo(Window, QPoint(0, 0)), Widget->size());
+    return {Rect, QPoint(Window->width(), Window->height()) - Rect.bottomRight()};
+}
+
+void TestMainWindow::KeepsItsLayoutWhenResized() {
+    TfrmClamAV Window;
+    Window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Window));
+    QCOMPARE(Window.size(), QSize(588, 543));
+    QWidget* const Watched[] = {Window.lvBrowser,   Window.lvScanner, Window.Button1,
+                                Window.lblScanTime, Window.Label1,    Window.cmbLang,
+                                Window.pbDBUpdate,  Window.memLog};
+    const auto Measure = [&] {
+        QList<TPlacement> Placements;
+        for (QWidget* Widget : Watched) {
+            for (QWidget* Page : {Window.tsScan, Window.tsUpdate})
+                if (Page->isAncestorOf(Widget))
+                    Window.PageControl->setCurrentWidget(Page); // a hidden page is not laid out
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            Placements << Placement(Widget);
+        }
+        return Placements;
+    };
+    const QList<TPlacement> Before = Measure();
+    Window.resize(588 + 300, 543 + 200);
+    QTRY_COMPARE(Window.width(), 588 + 300);
+    const QList<TPlacement> After = Measure();
+    const auto Growth = [&](int I) { return After[I].Rect.size() - Before[I].Rect.size(); };
+    QCOMPARE(Growth(0), QSize(300, 0)); // the target list keeps its height of 185
+    QCOMPARE(Window.lvBrowser->height(), 185);
+    QCOMPARE(Growth(1), QSize(300, 200)); // the result list takes the rest
+    // Delete Viruses keeps the bottom-left corner, the time labels the bottom-right one.
+    QCOMPARE(After[2].Rect.left(), Before[2].Rect.left());
+    QCOMPARE(After[2].FromFarCorner.y(), Before[2].FromFarCorner.y());
+    QCOMPARE(After[3].FromFarCorner, Before[3].FromFarCorner);
+    QCOMPARE(After[4].FromFarCorner, Before[4].FromFarCorner);
+    // The language selector keeps its distance to the right edge and its place from the top.
+    QCOMPARE(After[5].FromFarCorner.x(), Before[5].FromFarCorner.x());
+    QCOMPARE(After[5].Rect.top(), Before[5].Rect.top());
+    QCOMPARE(Window.cmbLang->width(), 224);
+    QCOMPARE(Growth(6), QSize(300, 0));   // the progress bar grows in width
+    QCOMPARE(Growth(7), QSize(300, 200)); // the journal in both directions
 }
 
 void TestMainWindow::ShortensPathsFromTheLeft() {

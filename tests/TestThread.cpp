@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 
@@ -66,6 +67,7 @@ private slots:
     void FreesItselfOnTerminate();
     void RaisesTheHandedCallsErrorInTheWorker();
     void KeepsTheOrderOfQueuedAndSynchronizedCalls();
+    void WaitsAtTheLimitOfQueuedCallsAndGoesOn();
 };
 
 void TestThread::HandsCallsToTheEventLoop() {
@@ -145,27 +147,34 @@ void TestThread::RaisesTheHandedCallsErrorInTheWorker() {
 }
 
 namespace {
-// Queues numbered calls and synchronizes every tenth, then ends without waiting.
+// Queues numbered calls and synchronizes every SyncEvery-th (none if 0), then ends without
+// waiting.
 class TQueueingThread : public TThread {
 public:
-    TQueueingThread() : TThread(true) {}
+    explicit TQueueingThread(int Calls = 10000, int SyncEvery = 10)
+        : TThread(true), FCalls(Calls), FSyncEvery(SyncEvery) {}
     ~TQueueingThread() override { TerminateAndWait(); }
     QList<int> Order; // main thread only
     bool AllOnMain = true;
 
 protected:
     void Execute() override {
-        for (int I = 0; I < 10000; ++I) {
+        for (int I = 0; I < FCalls; ++I) {
             auto Call = [this, I] {
                 AllOnMain &= IsMainThread();
+                if (I == 0)
+                    QThread::msleep(300); // a busy main thread: the worker runs into the limit
                 Order << I;
             };
-            if (I % 10 == 9)
+            if (FSyncEvery > 0 && I % FSyncEvery == FSyncEvery - 1)
                 Synchronize(Call);
             else
                 Queue(Call);
         }
     }
+
+private:
+    const int FCalls, FSyncEvery;
 };
 } // namespace
 
@@ -178,6 +187,17 @@ void TestThread::KeepsTheOrderOfQueuedAndSynchronizedCalls() {
     // Every queued call ran before the termination handler, in the order handed over.
     QVERIFY(OrderAtTermination);
     QVERIFY(Thread.AllOnMain);
+    for (int I = 0; I < Thread.Order.size(); ++I)
+        QCOMPARE(Thread.Order[I], I);
+}
+
+void TestThread::WaitsAtTheLimitOfQueuedCallsAndGoesOn() {
+    TQueueingThread Thread(3 * 4096 + 5, 0);
+    int RanAtTermination = 0;
+    Thread.OnTerminate = [&](TThread*) { RanAtTermination = int(Thread.Order.size()); };
+    Thread.Start();
+    QVERIFY(WaitUntil([&] { return Thread.Finished(); }, 30000));
+    QCOMPARE(RanAtTermination, 3 * 4096 + 5);
     for (int I = 0; I < Thread.Order.size(); ++I)
         QCOMPARE(Thread.Order[I], I);
 }

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -35,6 +36,7 @@
 namespace {
 
 constexpr int StatusPanel1Width = 200; // the configured width, used to shorten paths
+constexpr int ProgressInterval = 100;  // ms between two displays of the file being scanned
 
 // Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
 // frees it.
@@ -442,14 +444,14 @@ void TfrmClamAV::UpdateElapsedTime() {
 }
 
 void TfrmClamAV::ScannerProgress(const QString& Path) {
-    // Events arrive in batches, and only the last path of a batch would ever be painted:
-    // shortening and setting each one slowed a scan of small files by a fifth. The path is
-    // shown once the batch has been handled.
+    // A scan of small files reports thousands of paths a second, more than anybody can read:
+    // shortening and painting each one slowed such a scan by a fifth. The window keeps the
+    // latest path and shows it a few times a second.
     FLastEventTime = QDateTime::currentMSecsSinceEpoch();
     FProgressPath = Path;
     if (!FProgressPending) {
         FProgressPending = true;
-        QMetaObject::invokeMethod(this, &TfrmClamAV::ShowProgress, Qt::QueuedConnection);
+        QTimer::singleShot(ProgressInterval, this, &TfrmClamAV::ShowProgress);
     }
 }
 

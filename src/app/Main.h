@@ -95,7 +95,7 @@ private:
     TComponentTranslation FTranslation;
 
     bool FDestroying = false;
-    // The latest progress, shown once per batch of scanner events (see ScannerProgress).
+    // The latest progress, shown a few times a second (see ScannerProgress).
     QString FProgressPath;
     bool FProgressPending = false;
     qint64 FLastEventTime = 0; // ms since the epoch, of the latest scanner event

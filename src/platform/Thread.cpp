@@ -14,7 +14,8 @@
 struct TSyncRequest {
     std::function<void()> Method;
     std::exception_ptr Error = nullptr;
-    bool Done = false;
+    bool Done = false;   // guarded by SyncLock
+    bool Waited = false; // guarded by SyncLock: somebody sleeps until Done
 };
 
 namespace {
@@ -26,7 +27,8 @@ const std::thread::id MainThreadID = std::this_thread::get_id();
 // wake the main thread themselves: waking an idle thread costs the waker about 80 µs here, as
 // much as scanning a small file.
 constexpr int QueuedCallInterval = 20; // ms
-// A worker with this many queued calls not yet run waits for the main thread to catch up.
+// A worker with this many queued calls not yet run waits for the main thread to catch up, until
+// half of them have run: waiting for just one would wake the worker for every call.
 constexpr size_t MaxQueuedCalls = 4096;
 
 // One queue of handed-over calls for the whole process. The condition wakes both the workers
@@ -49,6 +51,7 @@ void HandOver(TSyncRequest& Request) {
 
 void WaitUntilDone(TSyncRequest& Request) {
     std::unique_lock Guard(SyncLock);
+    Request.Waited = true;
     SyncChanged.wait(Guard, [&] { return Request.Done; });
 }
 
@@ -98,7 +101,8 @@ void CheckSynchronize() {
         }
         Guard.lock();
         Request->Done = true;
-        SyncChanged.notify_all();
+        if (Request->Waited) // a wake-up for every queued call would cost its worker dearly
+            SyncChanged.notify_all();
     }
 }
 
@@ -173,7 +177,7 @@ void TThread::Queue(std::function<void()> Method) {
     ReapQueued();
     if (FQueued.size() >= MaxQueuedCalls) {
         WakeMainThread();
-        WaitUntilDone(*FQueued.front());
+        WaitUntilDone(*FQueued[MaxQueuedCalls / 2]);
         ReapQueued();
     }
     FQueued.push_back(std::make_unique<TSyncRequest>(TSyncRequest{std::move(Method)}));
