@@ -2,6 +2,7 @@
 // and the saved language, the application object, the main window, the message loop; at the
 // end the settings are written.
 
+#include "Harkavel.h"
 #include "Main.h"
 #include "engine/uClamDatabase.h"
 #include "platform/DeleteOnRestart.h"
@@ -9,7 +10,6 @@
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 namespace {
@@ -20,26 +20,23 @@ void ShowLocalizationProblem(const QString& Caption, const QString& Text) {
                               [Caption, Text] { QMessageBox::warning(nullptr, Caption, Text); });
 }
 
-// The standard error report: an error escaping a handler is shown, and the program goes on.
-class THarkavelApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    bool notify(QObject* Receiver, QEvent* Event) override {
-        try {
-            return QApplication::notify(Receiver, Event);
-        } catch (...) {
-            QString Message = ExceptionMessage(std::current_exception());
-            if (!Message.isEmpty() && Message.back() > u'.')
-                Message += u'.';
-            QMessageBox::critical(nullptr, applicationName(), Message);
-            return true;
-        }
-    }
-};
-
 } // namespace
 
-int main(int argc, char* argv[]) {
+QString ErrorReportText(const QString& Message) {
+    return !Message.isEmpty() && Message.back() > u'.' ? Message + u'.' : Message;
+}
+
+bool THarkavelApplication::notify(QObject* Receiver, QEvent* Event) {
+    try {
+        return QApplication::notify(Receiver, Event);
+    } catch (...) {
+        QMessageBox::critical(nullptr, applicationName(),
+                              ErrorReportText(ExceptionMessage(std::current_exception())));
+        return true;
+    }
+}
+
+int RunHarkavel(int argc, char* argv[]) {
     DefaultInstance().SetMessageHandler(&ShowLocalizationProblem);
     SetCurrentLanguage(GetOptions().Language);
     int Result;

@@ -1,0 +1,6 @@
+// The executable's entry point; the program itself is in the Harkavel unit, where tests reach it.
+#include "Harkavel.h"
+
+int main(int argc, char* argv[]) {
+    return RunHarkavel(argc, argv);
+}

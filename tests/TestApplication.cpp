@@ -1,0 +1,87 @@
+// The standard error report of the program's application object: an error escaping a handler
+// is shown in a message box headed "Harkavel", and the program goes on.
+#include "Harkavel.h"
+#include "platform/Exceptions.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Answers every message box with OK and records its title, icon and text.
+class TReportReader {
+public:
+    TReportReader() {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (Box == nullptr)
+                return;
+            Titles << Box->windowTitle();
+            Texts << Box->text();
+            Critical &= Box->icon() == QMessageBox::Critical;
+            Box->button(QMessageBox::Ok)->click();
+        });
+        FTimer.start(10);
+    }
+    QStringList Titles, Texts;
+    bool Critical = true;
+
+private:
+    QTimer FTimer;
+};
+
+} // namespace
+
+class TestApplication : public QObject {
+    Q_OBJECT
+private slots:
+    void EndsTheTextWithAFullStop();
+    void ReportsAnErrorFromAClickAndGoesOn();
+    void ReportsAnErrorFromATimer();
+};
+
+void TestApplication::EndsTheTextWithAFullStop() {
+    QCOMPARE(ErrorReportText("Cannot open file /x"), QString("Cannot open file /x."));
+    QCOMPARE(ErrorReportText("Done."), QString("Done."));
+    QCOMPARE(ErrorReportText("Why!"), QString("Why!")); // "!" sorts before "."
+    QCOMPARE(ErrorReportText("(at line 3)"), QString("(at line 3)"));
+    QCOMPARE(ErrorReportText("Ошибка"), QString("Ошибка."));
+    QCOMPARE(ErrorReportText(""), QString(""));
+}
+
+void TestApplication::ReportsAnErrorFromAClickAndGoesOn() {
+    QPushButton Button("Fail");
+    int Clicks = 0;
+    QObject::connect(&Button, &QPushButton::clicked, [&] {
+        if (++Clicks == 1)
+            throw Exception("The handler failed");
+    });
+    Button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Button));
+    TReportReader Reader;
+    QTest::mouseClick(&Button, Qt::LeftButton);
+    QTRY_COMPARE(Reader.Texts, QStringList({"The handler failed."}));
+    QCOMPARE(Reader.Titles, QStringList({"Harkavel"}));
+    QVERIFY(Reader.Critical);
+    QTest::mouseClick(&Button, Qt::LeftButton); // the button still works
+    QCOMPARE(Clicks, 2);
+    QCOMPARE(Reader.Texts.size(), 1);
+}
+
+void TestApplication::ReportsAnErrorFromATimer() {
+    TReportReader Reader;
+    QTimer::singleShot(0, [] { throw EAssertionFailed("Main", 1); });
+    QTRY_COMPARE(Reader.Texts, QStringList({"Assertion failure (Main, line 1)"}));
+}
+
+int main(int argc, char* argv[]) {
+    THarkavelApplication Application(argc, argv);
+    Application.setApplicationName("Harkavel");
+    TestApplication Test;
+    return QTest::qExec(&Test, argc, argv);
+}
+
+#include "TestApplication.moc"
