@@ -4,6 +4,8 @@
 #include "platform/Exceptions.h"
 
 #include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QFileIconProvider>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -41,6 +43,7 @@ private slots:
     void EndsTheTextWithAFullStop();
     void ReportsAnErrorFromAClickAndGoesOn();
     void ReportsAnErrorFromATimer();
+    void ShowsQtsOwnTextsInTheDesktopsLanguage();
 };
 
 void TestApplication::EndsTheTextWithAFullStop() {
@@ -75,6 +78,15 @@ void TestApplication::ReportsAnErrorFromATimer() {
     TReportReader Reader;
     QTimer::singleShot(0, [] { throw EAssertionFailed("Main", 1); });
     QTRY_COMPARE(Reader.Texts, QStringList({"Assertion failure (Main, line 1)"}));
+}
+
+void TestApplication::ShowsQtsOwnTextsInTheDesktopsLanguage() {
+    QVERIFY(InstallPlatformTranslation(QLocale("de_DE")));
+    QCOMPARE(QFileIconProvider().type(QFileInfo("/")), QString("Laufwerk"));
+    QVERIFY(InstallPlatformTranslation(QLocale("es_ES"))); // replaces the German one
+    QCOMPARE(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(),
+             QString("Cancelar"));
+    QVERIFY(!InstallPlatformTranslation(QLocale("en_US"))); // Qt's texts are English already
 }
 
 int main(int argc, char* argv[]) {

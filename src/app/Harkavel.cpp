@@ -10,7 +10,10 @@
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
+#include <memory>
 
 namespace {
 
@@ -36,6 +39,19 @@ bool THarkavelApplication::notify(QObject* Receiver, QEvent* Event) {
     }
 }
 
+bool InstallPlatformTranslation(const QLocale& Locale) {
+    static QTranslator* Installed = nullptr;
+    auto Translator = std::make_unique<QTranslator>();
+    if (!Translator->load(Locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    if (Installed != nullptr)
+        QCoreApplication::removeTranslator(Installed);
+    delete Installed;
+    Installed = Translator.release();
+    return QCoreApplication::installTranslator(Installed);
+}
+
 int RunHarkavel(int argc, char* argv[]) {
     DefaultInstance().SetMessageHandler(&ShowLocalizationProblem);
     SetCurrentLanguage(GetOptions().Language);
@@ -43,6 +59,7 @@ int RunHarkavel(int argc, char* argv[]) {
     {
         THarkavelApplication Application(argc, argv);
         Application.setApplicationName(QStringLiteral("Harkavel"));
+        InstallPlatformTranslation(QLocale::system());
         DeleteScheduledFiles(PendingDeletesFile());
         TfrmClamAV Window;
         Window.show();

@@ -14,5 +14,9 @@ public:
 // one.
 QString ErrorReportText(const QString& Message);
 
+// Qt's own texts (dialog buttons, the file pickers, type names of files) in the language of
+// the user's desktop, as the platform's own dialogs would be. False when no catalogue exists.
+bool InstallPlatformTranslation(const QLocale& Locale);
+
 // Program start to program end; the return value is the process's exit code.
 int RunHarkavel(int argc, char* argv[]);

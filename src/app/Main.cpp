@@ -213,7 +213,11 @@ void TfrmClamAV::CreateToolBar() {
     auto Button = [ToolBar1](QAction* Action) {
         auto* Tool = new QToolButton;
         Tool->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        Tool->setFixedSize(69, 52);
+        // 69 × 52 at the design's 8-point font; a wider font widens a caption that would not
+        // fit, rather than cutting it short.
+        Tool->setMinimumWidth(69);
+        Tool->setFixedHeight(52);
+        Tool->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         Tool->setIconSize(QSize(32, 32));
         Tool->setDefaultAction(Action);
         ToolBar1->addWidget(Tool);
