@@ -117,6 +117,7 @@ private slots:
     void DeletesVirusesOnlyWhenConfirmed();
     void SchedulesWhatCannotBeDeleted();
     void StopsAScan();
+    void DeletesWhatARunningScanFoundSoFar();
     void ClosesDuringAScan();
     void PicksALanguageAndRetranslatesTheWindow();
     void TogglesATickByDoubleClickAndClosesOnAltX();
@@ -391,8 +392,9 @@ void TestMainWindow::ScansAndListsVirusesAndErrors() {
     QCOMPARE(Window.FInfectedFiles, QStringList({FFiles.path() + "/a/eicar.com"}));
     QVERIFY(Window.actDeleteViruses->isEnabled() && Window.Button1->isEnabled());
     QVERIFY(Window.lblScanTime->text() != "00:00:00:000");
-    QTest::qWait(50); // no progress shown late replaces the last word
+    QTest::qWait(150); // no progress shown late replaces the last word
     QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+    QVERIFY(Window.lvScanner->updatesEnabled());
     QFile::remove(Dangling);
 }
 
@@ -454,6 +456,37 @@ void TestMainWindow::StopsAScan() {
     QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
     QVERIFY(Window.actDeleteViruses->isEnabled());
     QVERIFY(Window.lvScanner->topLevelItemCount() < 44);
+}
+
+void TestMainWindow::DeletesWhatARunningScanFoundSoFar() {
+    const QString First = FFiles.path() + "/first/eicar.com";
+    const QString Later = FFiles.path() + "/later/eicar.com";
+    QVERIFY(support::WriteFile(First, support::EicarBytes()));
+    QVERIFY(support::WriteFile(Later, support::EicarBytes()));
+    TfrmClamAV Window;
+    Window.AddTargetRow(First);
+    Scan(Window);
+    QVERIFY(Window.actDeleteViruses->isEnabled());
+    // Scanned in the order listed: the first find, a long walk, then the later find.
+    Window.AddTargetRow("/usr/include");
+    Window.AddTargetRow(support::ClamTestFiles);
+    Window.AddTargetRow(Later);
+    Window.actStartScan->trigger();
+    QVERIFY(Window.actDeleteViruses->isEnabled()); // as before the scan
+    QVERIFY(WaitFor([&] { return !Window.FInfectedFiles.isEmpty(); }));
+    {
+        TModalAnswerer Answer(QMessageBox::Ok);
+        Window.Button1->click();
+    }
+    QVERIFY2(Window.FVirusScanner != nullptr, "the scan ended before Delete Viruses ran");
+    QVERIFY(!QFile::exists(First));
+    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
+    QVERIFY(QFile::exists(Later));
+    QCOMPARE(Window.FInfectedFiles.last(), Later);
+    QCOMPARE(Column(Window.lvScanner, 1).last(), Later); // later finds appear again
+    QVERIFY(Window.lvScanner->updatesEnabled());
+    QVERIFY(Window.actDeleteViruses->isEnabled());
 }
 
 void TestMainWindow::ClosesDuringAScan() {

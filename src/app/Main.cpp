@@ -35,8 +35,8 @@
 
 namespace {
 
-constexpr int StatusPanel1Width = 200; // the configured width, used to shorten paths
-constexpr int ProgressInterval = 100;  // ms between two displays of the file being scanned
+constexpr int StatusPanel1Width = 200;   // the configured width, used to shorten paths
+constexpr int ScanDisplayInterval = 100; // ms between two displays of a running scan
 
 // Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
 // frees it.
@@ -250,6 +250,8 @@ void TfrmClamAV::CreateScanPage() {
     lvScanner->setHeaderLabels({QStringLiteral("Virus"), QStringLiteral("Information")});
     lvScanner->setColumnWidth(0, 200);
     lvScanner->setRootIsDecorated(false);
+    // Rows of one line each: the view need not measure every row again as rows arrive.
+    lvScanner->setUniformRowHeights(true);
     Layout->addWidget(lvBrowser);
     Layout->addWidget(lvScanner, 1);
 
@@ -447,49 +449,60 @@ void TfrmClamAV::UpdateElapsedTime() {
     lblScanTime->setText(Text.replace(u':', TimeSeparator()));
 }
 
-void TfrmClamAV::ScannerProgress(const QString& Path) {
-    // A scan of small files reports thousands of paths a second, more than anybody can read:
-    // shortening and painting each one slowed such a scan by a fifth. The window keeps the
-    // latest path and shows it a few times a second.
+// A scan of small files reports thousands of files a second, more than anybody can read, and
+// painting the status text and the result list for each batch of them slowed such a scan by a
+// fifth. So the handlers change the window's state at once but show it a few times a second:
+// the status text, the elapsed time and the result list are painted by ShowScanState.
+void TfrmClamAV::ScheduleScanDisplay() {
     FLastEventTime = QDateTime::currentMSecsSinceEpoch();
-    FProgressPath = Path;
-    if (!FProgressPending) {
-        FProgressPending = true;
-        QTimer::singleShot(ProgressInterval, this, &TfrmClamAV::ShowProgress);
-    }
+    if (FScanDisplayPending)
+        return;
+    FScanDisplayPending = true;
+    QTimer::singleShot(ScanDisplayInterval, this, &TfrmClamAV::ShowScanState);
 }
 
-void TfrmClamAV::ShowProgress() {
-    if (!FProgressPending)
+void TfrmClamAV::ShowScanState() {
+    if (!FScanDisplayPending)
         return; // shown already, before "Scan finished"
-    FProgressPending = false;
-    const int Width = statusBar()->width() - StatusPanel1Width;
-    StatusPanel1->setText(Translate("Scanning: ") +
-                          ShortenPathToWidth(FProgressPath, Width, statusBar()->fontMetrics()));
+    FScanDisplayPending = false;
+    if (!FProgressPath.isEmpty()) {
+        const int Width = statusBar()->width() - StatusPanel1Width;
+        StatusPanel1->setText(Translate("Scanning: ") +
+                              ShortenPathToWidth(FProgressPath, Width, statusBar()->fontMetrics()));
+        FProgressPath.clear();
+    }
     UpdateElapsedTime();
+    lvScanner->setUpdatesEnabled(true);
+}
+
+void TfrmClamAV::ScannerProgress(const QString& Path) {
+    FProgressPath = Path;
+    ScheduleScanDisplay();
+}
+
+void TfrmClamAV::AddResultRow(const QString& Caption, const QString& Information,
+                              const QIcon& Image) {
+    lvScanner->setUpdatesEnabled(false); // until ShowScanState
+    auto* Row = new QTreeWidgetItem(lvScanner, {Caption, Information});
+    Row->setIcon(0, Image);
+    ScheduleScanDisplay();
 }
 
 void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
     static const QIcon VirusImage(QStringLiteral(":/images/virus.png"));
     FInfectedFiles << Path;
-    auto* Row = new QTreeWidgetItem(lvScanner, {VirusName, Path});
-    Row->setIcon(0, VirusImage);
-    FLastEventTime = QDateTime::currentMSecsSinceEpoch();
-    UpdateElapsedTime();
+    AddResultRow(VirusName, Path, VirusImage);
 }
 
 void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
     static const QIcon ErrorImage(QStringLiteral(":/images/error.png"));
-    auto* Row = new QTreeWidgetItem(lvScanner, {Path, Translate("Error: ") + ErrorText});
-    Row->setIcon(0, ErrorImage);
-    FLastEventTime = QDateTime::currentMSecsSinceEpoch();
-    UpdateElapsedTime();
+    AddResultRow(Path, Translate("Error: ") + ErrorText, ErrorImage);
 }
 
 void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
     if (FDestroying)
         return;
-    ShowProgress(); // the last path and time, before they are replaced
+    ShowScanState(); // the last path and time, before they are replaced
     StatusPanel1->setText(Translate("Scan finished"));
     // The thread is still inside this handler: it is destroyed when message 1125 is handled.
     QCoreApplication::postEvent(this, new TFreeScannerEvent(Scanner));

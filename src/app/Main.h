@@ -13,6 +13,7 @@
 class QAction;
 class QComboBox;
 class QFontMetrics;
+class QIcon;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -82,7 +83,9 @@ private:
     void actStopScanExecute();
     void actDeleteVirusesExecute();
     void ScannerProgress(const QString& Path);
-    void ShowProgress();
+    void ScheduleScanDisplay();
+    void ShowScanState();
+    void AddResultRow(const QString& Caption, const QString& Information, const QIcon& Image);
     void ScannerVirusFound(const QString& Path, const QString& VirusName);
     void ScannerError(const QString& Path, const QString& ErrorText);
     void ScannerTerminate(TVirusScanner* Scanner);
@@ -95,9 +98,9 @@ private:
     TComponentTranslation FTranslation;
 
     bool FDestroying = false;
-    // The latest progress, shown a few times a second (see ScannerProgress).
-    QString FProgressPath;
-    bool FProgressPending = false;
+    // The state of a running scan not shown yet (see ScheduleScanDisplay).
+    QString FProgressPath; // the latest file reported, until shown
+    bool FScanDisplayPending = false;
     qint64 FLastEventTime = 0; // ms since the epoch, of the latest scanner event
 };
 
