@@ -40,6 +40,7 @@ class TestClamScan : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase() { support::ResetEngineHolder(); } // the program releases it too
     void ScansNothingBeforeTheEngineIsLoaded();
     void RefusesToLoadOnTheMainThread();
     void LoadsOnceFromTheProgramFolder();

@@ -106,6 +106,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase() { support::ResetEngineHolder(); } // the program releases it too
     void StartsWithTheDesignedActionStates();
     void KeepsItsLayoutWhenResized();
     void ShortensPathsFromTheLeft();

@@ -29,12 +29,16 @@ QString ErrorReportText(const QString& Message) {
     return !Message.isEmpty() && Message.back() > u'.' ? Message + u'.' : Message;
 }
 
+void HandleException(const std::exception_ptr& Error) {
+    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
+                          ErrorReportText(ExceptionMessage(Error)));
+}
+
 bool THarkavelApplication::notify(QObject* Receiver, QEvent* Event) {
     try {
         return QApplication::notify(Receiver, Event);
     } catch (...) {
-        QMessageBox::critical(nullptr, applicationName(),
-                              ErrorReportText(ExceptionMessage(std::current_exception())));
+        HandleException(std::current_exception());
         return true;
     }
 }

@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "Harkavel.h"
 
 #include "engine/uVirusScanner.h"
 #include "platform/DeleteOnRestart.h"
@@ -117,10 +118,11 @@ TfrmClamAV::TfrmClamAV() {
 
     TranslateWindow();
     FillLanguageSelector(LanguageList().Names, LanguageList().Codes);
-    connect(cmbLang, &QComboBox::activated, this, [this] { cmbLangChange(); });
+    connect(cmbLang, &QComboBox::activated, this, Guarded([this] { cmbLangChange(); }));
     AddDriveRows();
     UpdateDeleteVirusesState();
-    connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
+    connect(PageControl, &QTabWidget::currentChanged, this,
+            Guarded([this] { PageControlChange(); }));
     PageControlChange();
 }
 
@@ -198,11 +200,12 @@ void TfrmClamAV::CreateActions() {
     actExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     actExit->setShortcutContext(Qt::WindowShortcut);
     addAction(actExit); // Alt+X from whichever control has the focus
-    connect(actStartScan, &QAction::triggered, this, [this] { actStartScanExecute(); });
-    connect(actStopScan, &QAction::triggered, this, [this] { actStopScanExecute(); });
-    connect(actAddFile, &QAction::triggered, this, [this] { actAddFileExecute(); });
-    connect(actAddFolder, &QAction::triggered, this, [this] { actAddFolderExecute(); });
-    connect(actDeleteViruses, &QAction::triggered, this, [this] { actDeleteVirusesExecute(); });
+    connect(actStartScan, &QAction::triggered, this, Guarded([this] { actStartScanExecute(); }));
+    connect(actStopScan, &QAction::triggered, this, Guarded([this] { actStopScanExecute(); }));
+    connect(actAddFile, &QAction::triggered, this, Guarded([this] { actAddFileExecute(); }));
+    connect(actAddFolder, &QAction::triggered, this, Guarded([this] { actAddFolderExecute(); }));
+    connect(actDeleteViruses, &QAction::triggered, this,
+            Guarded([this] { actDeleteVirusesExecute(); }));
     connect(actExit, &QAction::triggered, this, &QWidget::close);
 }
 
@@ -244,7 +247,8 @@ void TfrmClamAV::CreateScanPage() {
     lvBrowser->setRootIsDecorated(false);
     lvBrowser->setColumnWidth(0, 580 - 250 - 4);
     lvBrowser->setFixedHeight(185);
-    connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this, [this] { lvBrowserDblClick(); });
+    connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this,
+            Guarded([this] { lvBrowserDblClick(); }));
     lvScanner = new QTreeWidget;
     lvScanner->setColumnCount(2);
     lvScanner->setHeaderLabels({QStringLiteral("Virus"), QStringLiteral("Information")});
@@ -407,16 +411,16 @@ void TfrmClamAV::actStartScanExecute() {
     SwapAction(tbiStartScan, actStopScan);
     FVirusScanner = new TVirusScanner(true, Targets);
     FVirusScanner->OnVirusFound = [this](TVirusScanner*, const QString& Path, const QString& Name) {
-        ScannerVirusFound(Path, Name);
+        RunGuarded([&] { ScannerVirusFound(Path, Name); });
     };
     FVirusScanner->OnProgress = [this](TVirusScanner*, const QString& Path) {
-        ScannerProgress(Path);
+        RunGuarded([&] { ScannerProgress(Path); });
     };
     FVirusScanner->OnError = [this](TVirusScanner*, const QString& Path, const QString& Text) {
-        ScannerError(Path, Text);
+        RunGuarded([&] { ScannerError(Path, Text); });
     };
     FVirusScanner->OnTerminate = [this](TThread* Sender) {
-        ScannerTerminate(static_cast<TVirusScanner*>(Sender));
+        RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
     };
     FScanStartTime = QDateTime::currentDateTime();
     FVirusScanner->Start();
