@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -36,6 +37,8 @@ private slots:
     void TranslatesIntoSpanish();
     void TranslatesEveryTemplateText_data();
     void TranslatesEveryTemplateText();
+    void GivesEveryAcceleratorItsOwnLetter_data();
+    void GivesEveryAcceleratorItsOwnLetter();
 };
 
 void TestCatalogues::TranslatesIntoGerman() {
@@ -71,6 +74,32 @@ void TestCatalogues::TranslatesEveryTemplateText() {
         const auto Found = Catalogue->Find(std::string_view(Key.constData(), size_t(Key.size())));
         QVERIFY2(Found && !Found->empty(), qPrintable(Language + ": " + Text));
     }
+}
+
+void TestCatalogues::GivesEveryAcceleratorItsOwnLetter_data() {
+    TranslatesEveryTemplateText_data();
+    QTest::newRow("English") << "en";
+}
+
+// Every text with an accelerator is on the one window, where two alike letters would clash.
+void TestCatalogues::GivesEveryAcceleratorItsOwnLetter() {
+    QFETCH(QString, Language);
+    TGnuGetText Service;
+    Service.SetCurrentLanguage(Language);
+    const QRegularExpression Accelerator(QStringLiteral("&(\\w)"));
+    QMap<QChar, QString> Owners;
+    for (const QString& Text : TemplateTexts()) {
+        if (!Accelerator.match(Text).hasMatch())
+            continue;
+        const QString Translated = Service.Translate(Text);
+        const auto Match = Accelerator.match(Translated);
+        QVERIFY2(Match.hasMatch(), qPrintable(Language + ": " + Translated));
+        const QChar Letter = Match.captured(1).at(0).toLower();
+        QVERIFY2(!Owners.contains(Letter),
+                 qPrintable(Language + ": " + Owners[Letter] + " and " + Translated));
+        Owners[Letter] = Translated;
+    }
+    QCOMPARE(Owners.size(), 6);
 }
 
 QTEST_GUILESS_MAIN(TestCatalogues)

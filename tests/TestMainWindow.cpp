@@ -122,6 +122,7 @@ private slots:
     void ClosesDuringAScan();
     void PicksALanguageAndRetranslatesTheWindow();
     void TogglesATickByDoubleClickAndClosesOnAltX();
+    void RunsEnabledActionsByTheirAccelerators();
 
 private:
     void Scan(TfrmClamAV& Window);
@@ -560,6 +561,41 @@ void TestMainWindow::TogglesATickByDoubleClickAndClosesOnAltX() {
     Window.lvScanner->setFocus();
     QTest::keyClick(&Window, Qt::Key_X, Qt::AltModifier);
     QVERIFY(WaitFor([&] { return !Window.isVisible(); }, 5000));
+}
+
+void TestMainWindow::RunsEnabledActionsByTheirAccelerators() {
+    TfrmClamAV Window;
+    Window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Window));
+    QApplication::setActiveWindow(&Window);
+    Window.lvScanner->setFocus();
+    {
+        TModalAnswerer Answer(QMessageBox::Ok);
+        QTest::keyClick(&Window, Qt::Key_S, Qt::AltModifier); // "&Start Scan"
+        QCOMPARE(Answer.Texts,
+                 QStringList({"You must select at least one file or folder to be scanned."}));
+    }
+    QApplication::setActiveWindow(&Window); // headless, closing the box activates nothing
+    QTest::keyClick(&Window, Qt::Key_L, Qt::AltModifier); // "&Language:" focuses the selector
+    QVERIFY(Window.cmbLang->hasFocus());
+    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    {
+        TModalAnswerer Answer(QMessageBox::Ok);
+        QTest::keyClick(&Window, Qt::Key_S, Qt::AltModifier); // disabled on this page
+        QTest::qWait(50);
+        QVERIFY(Answer.Texts.isEmpty());
+    }
+    // A retranslated caption brings its own letter: "&Suchen" in German.
+    Window.PageControl->setCurrentWidget(Window.tsScan);
+    const int German = Window.cmbLang->findData("de");
+    Window.cmbLang->setCurrentIndex(German);
+    emit Window.cmbLang->activated(German);
+    QCOMPARE(Window.actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_D)); // "&Datei"
+    const int English = Window.cmbLang->findData("en");
+    Window.cmbLang->setCurrentIndex(English);
+    emit Window.cmbLang->activated(English);
+    QCOMPARE(Window.actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F)); // "Add &File"
+    QCOMPARE(Window.actExit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -78,6 +78,18 @@ QAction* NewAction(QObject* Owner, const QString& Caption, const QString& Hint, 
     return Action;
 }
 
+// A tool button shows its caption without the accelerator letter, and does not answer to it:
+// the action's letter becomes its shortcut, which works while a button shows the action.
+void FollowAccelerator(QAction* Action) {
+    const auto Follow = [Action] {
+        const QKeySequence Key = QKeySequence::mnemonic(Action->text());
+        if (Action->shortcut() != Key)
+            Action->setShortcut(Key);
+    };
+    QObject::connect(Action, &QAction::changed, Action, Follow); // also after retranslation
+    Follow();
+}
+
 } // namespace
 
 QString PendingDeletesFile() {
@@ -197,6 +209,8 @@ void TfrmClamAV::CreateActions() {
     actCancelUpdate =
         NewAction(this, QStringLiteral("Cancel Update"), QStringLiteral("Cancel Update"), "add");
     actExit = NewAction(this, QStringLiteral("Exit"), QStringLiteral("Exit"), "exit");
+    for (QAction* Action : {actStartScan, actAddFile, actAddFolder, actStartUpdate})
+        FollowAccelerator(Action);
     actExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     actExit->setShortcutContext(Qt::WindowShortcut);
     addAction(actExit); // Alt+X from whichever control has the focus
