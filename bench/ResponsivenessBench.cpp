@@ -13,6 +13,7 @@
 #include "Median.h"
 #include "engine/uVirusScanner.h"
 #include "platform/ProgramPath.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,11 +32,6 @@ namespace {
 constexpr int ProbeInterval = 10; // ms
 constexpr int FilesPerFolder = 1000;
 
-QByteArray Eicar() {
-    // Built here rather than stored, so no file of the project holds the test string.
-    return QByteArray("X5O!P%@AP[4\\PZX54(P^)7CC)7}$") + "EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
-}
-
 bool WriteTree(const QString& Root, int Files, int InfectedEvery) {
     for (int I = 0; I < Files; ++I) {
         const QString Folder = Root + QStringLiteral("/%1").arg(I / FilesPerFolder);
@@ -44,7 +40,7 @@ bool WriteTree(const QString& Root, int Files, int InfectedEvery) {
         QFile File(Folder + QStringLiteral("/file%1.txt").arg(I));
         // Every file differs, so the engine's cache of clean files does not shortcut the scan.
         const QByteArray Text =
-            I % InfectedEvery == 0 ? Eicar() : QByteArray::number(I).repeated(20);
+            I % InfectedEvery == 0 ? support::EicarBytes() : QByteArray::number(I).repeated(20);
         if (!File.open(QIODevice::WriteOnly) || File.write(Text) != Text.size())
             return false;
     }
@@ -154,7 +150,7 @@ int main(int argc, char* argv[]) {
     QTemporaryDir ProgramFolder, TreeFolder;
     QFile Database(ProgramFolder.path() + "/bench.ndb");
     if (!Database.open(QIODevice::WriteOnly) ||
-        Database.write("Bench.Eicar:0:*:" + Eicar().toHex() + "\n") < 0)
+        Database.write("Bench.Eicar:0:*:" + support::EicarBytes().toHex() + "\n") < 0)
         return 1;
     Database.close();
     testing::SetProgramFolder(ProgramFolder.path());

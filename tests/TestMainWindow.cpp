@@ -86,6 +86,12 @@ QStringList ListedNames(QFileDialog* Picker) {
     return Names;
 }
 
+// The list of files waiting to be deleted at the next start, as stored.
+QByteArray PendingDeletes() {
+    QFile List(PendingDeletesFile());
+    return List.open(QIODevice::ReadOnly) ? List.readAll() : QByteArray("(no list)");
+}
+
 bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 60000) {
     QDeadlineTimer Deadline(TimeoutMs);
     while (!Condition() && !Deadline.hasExpired())
@@ -370,9 +376,7 @@ void TestMainWindow::ScansATargetListedTwice() {
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
     QVERIFY(Answer.Texts[1].startsWith("Some files can not be deleted right now."));
     QVERIFY(!QFile::exists(Virus));
-    QFile List(PendingDeletesFile()); // the second copy was gone already
-    QVERIFY(List.open(QIODevice::ReadOnly));
-    QCOMPARE(List.readAll(), PathToNative(Virus) + '\0');
+    QCOMPARE(PendingDeletes(), PathToNative(Virus) + '\0'); // the second copy was gone already
     QFile::remove(PendingDeletesFile());
 }
 
@@ -440,9 +444,7 @@ void TestMainWindow::SchedulesWhatCannotBeDeleted() {
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
     QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now. Harkavel will "
                                       "try again the next time it starts."));
-    QFile List(PendingDeletesFile());
-    QVERIFY(List.open(QIODevice::ReadOnly));
-    QCOMPARE(List.readAll(), PathToNative(Virus) + '\0');
+    QCOMPARE(PendingDeletes(), PathToNative(Virus) + '\0');
     QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
 }
 
