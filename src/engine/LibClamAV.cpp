@@ -2,6 +2,8 @@
 
 #include "platform/DebugOutput.h"
 
+#include <mutex>
+
 cl_scan_options ScanOptionsFromWord(uint32_t Word) {
     cl_scan_options Options{};
     for (const TScanOptionMapping& Mapping : ScanOptionTable)
@@ -25,6 +27,16 @@ void ForwardEngineMessage(enum cl_msg, const char* FullMessage, const char*, voi
 
 void RouteEngineMessages() {
     cl_set_clcb_msg(&ForwardEngineMessage);
+}
+
+int InitEngineLibrary() {
+    static std::once_flag Once;
+    static int Status = CL_SUCCESS;
+    std::call_once(Once, [] {
+        RouteEngineMessages();
+        Status = cl_init(CL_INIT_DEFAULT);
+    });
+    return Status;
 }
 
 QString EngineErrorText(int Status) {

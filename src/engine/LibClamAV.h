@@ -75,5 +75,9 @@ inline constexpr unsigned int DatabaseOptions = CL_DB_PHISHING | CL_DB_PHISHING_
 // output instead. Safe to call more than once.
 void RouteEngineMessages();
 
+// cl_init once for the process, with the messages routed, whichever thread comes first (the
+// scanner loading its engine, the updater verifying a download); its status every time.
+int InitEngineLibrary();
+
 // The engine's text for an engine status.
 QString EngineErrorText(int Status);

@@ -51,8 +51,7 @@ int TClamDatabase::Load(QByteArray Folder) {
     if (Folder.endsWith('/'))
         Folder.chop(1);
 
-    RouteEngineMessages();
-    if (const int Status = cl_init(CL_INIT_DEFAULT))
+    if (const int Status = InitEngineLibrary())
         return Status;
     cl_engine* Engine = cl_engine_new();
     if (Engine == nullptr)

@@ -134,7 +134,10 @@ TWinInetHTTP::TWinInetHTTP() {
 }
 
 TWinInetHTTP::~TWinInetHTTP() {
-    Disconnect();
+    try {
+        Disconnect();
+    } catch (...) { // a handler's error from the last notices has nobody left to reach
+    }
 }
 
 void TWinInetHTTP::SetURL(const QString& URL) {
@@ -193,16 +196,22 @@ void TWinInetHTTP::Connect() {
 }
 
 void TWinInetHTTP::Disconnect() {
-    std::lock_guard Guard(FLock);
-    if (FInTransfer) {
-        // libcurl's handles belong to the thread of the transfer: it is woken and ends the
-        // transfer itself, then closes them.
-        FCancelRequested = true;
-        if (FMulti != nullptr)
-            curl_multi_wakeup(static_cast<CURLM*>(FMulti));
-        return;
+    bool OnOwnersThread = false;
+    {
+        std::lock_guard Guard(FLock);
+        OnOwnersThread = std::this_thread::get_id() == FOwner;
+        if (FInTransfer) {
+            // libcurl's handles belong to the thread of the transfer: it is woken and ends the
+            // transfer itself, then closes them.
+            FCancelRequested = true;
+            if (FMulti != nullptr)
+                curl_multi_wakeup(static_cast<CURLM*>(FMulti));
+            return;
+        }
+        CloseHandles();
     }
-    CloseHandles();
+    if (OnOwnersThread)
+        RaiseHandlerError(); // a closing notice's handler failed
 }
 
 void TWinInetHTTP::CloseHandles() {
@@ -279,13 +288,50 @@ QString TWinInetHTTP::StatusText(uint32_t Status, const QString& Information, in
         .replace(QLatin1String("%d"), QString::number(Count));
 }
 
+// Reached from inside libcurl's C frames, where no error may pass: an error of the handler is
+// kept, the transfer is broken off, and the error is raised again once libcurl has returned.
 void TWinInetHTTP::ReportStatus(uint32_t Status, const QString& Information, int64_t Count) {
-    if (OnStatus && std::this_thread::get_id() == FOwner)
+    if (!OnStatus || std::this_thread::get_id() != FOwner || FHandlerError)
+        return;
+    try {
         OnStatus(this, Status, StatusText(Status, Information, Count));
+    } catch (...) {
+        FHandlerError = std::current_exception();
+    }
+}
+
+void TWinInetHTTP::ReportDownloadProgress(int64_t Bytes) {
+    if (!OnDownloadProgress || FHandlerError)
+        return;
+    try {
+        OnDownloadProgress(this, Bytes, Response.ContentLength);
+    } catch (...) {
+        FHandlerError = std::current_exception();
+    }
+}
+
+void TWinInetHTTP::ReportUploadProgress(int64_t Sent, int64_t Size) {
+    if (!OnUploadProgress || FHandlerError)
+        return;
+    try {
+        OnUploadProgress(this, Sent, Size);
+    } catch (...) {
+        FHandlerError = std::current_exception();
+    }
+}
+
+void TWinInetHTTP::RaiseHandlerError() {
+    if (FHandlerError)
+        std::rethrow_exception(std::exchange(FHandlerError, nullptr));
 }
 
 void TWinInetHTTP::RaiseTransportError(int Code) const {
     throw EWinInetHTTPException(QString::fromUtf8(curl_easy_strerror(CURLcode(Code))), FURL,
+                                uint32_t(Code), 0);
+}
+
+void TWinInetHTTP::RaiseMultiError(int Code) const {
+    throw EWinInetHTTPException(QString::fromUtf8(curl_multi_strerror(CURLMcode(Code))), FURL,
                                 uint32_t(Code), 0);
 }
 
@@ -313,7 +359,7 @@ struct TCurlCallbacks {
         auto* X = static_cast<T*>(User);
         X->ResolvingReported = true;
         X->Client->ReportStatus(InternetStatus::ResolvingName, X->Client->Host());
-        return 0;
+        return X->Client->FHandlerError ? 1 : 0;
     }
     static curl_socket_t OpenSocket(void* User, curlsocktype, curl_sockaddr* Address) {
         auto* X = static_cast<T*>(User);
@@ -325,6 +371,8 @@ struct TCurlCallbacks {
         const QString Text = SocketAddressText(Address);
         X->Client->ReportStatus(InternetStatus::NameResolved, Text);
         X->Client->ReportStatus(InternetStatus::ConnectingToServer, Text);
+        if (X->Client->FHandlerError)
+            return CURL_SOCKET_BAD;
         return socket(Address->family, Address->socktype, Address->protocol);
     }
     // Its user pointer is the client: libcurl may close the socket after the transfer ended.
@@ -339,7 +387,7 @@ struct TCurlCallbacks {
         auto* X = static_cast<T*>(User);
         X->Client->ReportStatus(InternetStatus::ConnectedToServer, QString::fromLatin1(PrimaryIP));
         X->Client->ReportStatus(InternetStatus::SendingRequest, QString());
-        return CURL_PREREQFUNC_OK;
+        return X->Client->FHandlerError ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
     }
     static int Debug(CURL*, curl_infotype Type, char*, size_t Size, void* User) {
         auto* X = static_cast<T*>(User);
@@ -372,7 +420,7 @@ struct TCurlCallbacks {
             X->DiscardBody = X->Status >= 300;
             X->Client->ReportStatus(InternetStatus::ResponseReceived, QString(), X->HeaderBytes);
         }
-        return Size;
+        return X->Client->FHandlerError ? 0 : Size;
     }
     static size_t Write(char* Data, size_t, size_t Size, void* User) {
         auto* X = static_cast<T*>(User);
@@ -381,10 +429,8 @@ struct TCurlCallbacks {
             return 0; // ends the transfer: a failed or redirected response's body is not read
         if (X->Stream->write(Data, qint64(Size)) != qint64(Size))
             return 0;
-        if (X->Client->OnDownloadProgress)
-            X->Client->OnDownloadProgress(X->Client, int64_t(Size),
-                                          X->Client->Response.ContentLength);
-        return Size;
+        X->Client->ReportDownloadProgress(int64_t(Size));
+        return X->Client->FHandlerError ? 0 : Size;
     }
     static size_t Read(char* Buffer, size_t, size_t Room, void* User) {
         auto* X = static_cast<T*>(User);
@@ -400,9 +446,8 @@ struct TCurlCallbacks {
             return CURL_READFUNC_ABORT;
         }
         X->BodySent += Got;
-        if (X->Client->OnUploadProgress)
-            X->Client->OnUploadProgress(X->Client, X->BodySent, X->BodySize);
-        return size_t(Got);
+        X->Client->ReportUploadProgress(X->BodySent, X->BodySize);
+        return X->Client->FHandlerError ? CURL_READFUNC_ABORT : size_t(Got);
     }
 };
 
@@ -420,6 +465,9 @@ void TWinInetHTTP::Configure(TTransfer& X, QIODevice* Body, QIODevice* Stream) {
     curl_easy_setopt(Easy, CURLOPT_UPLOAD_BUFFERSIZE, long(PieceSize));
     curl_easy_setopt(Easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(Easy, CURLOPT_FORBID_REUSE, 1L); // every request has its own connection
+    // A request broken off during a name lookup would otherwise wait in the clean-up for the
+    // resolver thread, as long as the system resolver takes to give up (30 s and more).
+    curl_easy_setopt(Easy, CURLOPT_QUICK_EXIT, 1L);
     if (ConnectTimeout != 0)
         curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectTimeout));
     if (AccessType == INTERNET_OPEN_TYPE_PROXY && !ProxyServer.isEmpty()) {
@@ -486,18 +534,20 @@ void TWinInetHTTP::Configure(TTransfer& X, QIODevice* Body, QIODevice* Stream) {
 void TWinInetHTTP::RunTransfer(TTransfer& X) {
     CURLM* Multi = static_cast<CURLM*>(FMulti);
     CURL* Easy = static_cast<CURL*>(FEasy);
-    curl_multi_add_handle(Multi, Easy);
+    if (const CURLMcode Added = curl_multi_add_handle(Multi, Easy))
+        RaiseMultiError(Added);
     X.SinceActivity.start();
     CURLcode Result = CURLE_OK;
+    CURLMcode MultiFailure = CURLM_OK;
     bool Cancelled = false, Stalled = false;
     for (int Running = 1; Running;) {
-        if (curl_multi_perform(Multi, &Running) != CURLM_OK)
+        if ((MultiFailure = curl_multi_perform(Multi, &Running)) != CURLM_OK)
             break;
         int Left = 0;
         while (CURLMsg* Message = curl_multi_info_read(Multi, &Left))
             if (Message->msg == CURLMSG_DONE)
                 Result = Message->data.result;
-        if (!Running)
+        if (!Running || FHandlerError)
             break;
         if ((Cancelled = FCancelRequested.load()))
             break;
@@ -505,9 +555,14 @@ void TWinInetHTTP::RunTransfer(TTransfer& X) {
         const uint32_t StallLimit = X.RequestSent ? ReceiveTimeout : SendTimeout;
         if ((Stalled = StallLimit != 0 && X.SinceActivity.elapsed() >= qint64(StallLimit)))
             break;
-        curl_multi_poll(Multi, nullptr, 0, PollIntervalMs, nullptr);
+        if ((MultiFailure = curl_multi_poll(Multi, nullptr, 0, PollIntervalMs, nullptr)) !=
+            CURLM_OK)
+            break;
     }
     curl_multi_remove_handle(Multi, Easy);
+    RaiseHandlerError();
+    if (MultiFailure != CURLM_OK)
+        RaiseMultiError(MultiFailure);
     if (Cancelled)
         RaiseTransportError(CURLE_ABORTED_BY_CALLBACK);
     if (Stalled)
@@ -558,6 +613,7 @@ void TWinInetHTTP::DoRequest(QIODevice* Body, QIODevice* Stream) {
                 Redirects < MaxRedirects) {
                 ReportStatus(InternetStatus::Redirect, Target);
                 CloseOwnHandles();
+                RaiseHandlerError();
                 SetURL(Target);
                 continue;
             }
@@ -576,9 +632,11 @@ void TWinInetHTTP::DoRequest(QIODevice* Body, QIODevice* Stream) {
         }
     } catch (...) {
         EndRequest();
+        FHandlerError = nullptr; // the error already on its way out is the one that counts
         throw;
     }
     EndRequest();
+    RaiseHandlerError(); // from a notice of the closing connection
 }
 
 void TWinInetHTTP::CloseOwnHandles() {

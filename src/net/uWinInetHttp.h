@@ -111,6 +111,8 @@ public:
     uint32_t Scheme() const { return FScheme; }
 
     void Get(const QString& URL, QIODevice* Stream);
+    // An error raised by a handler (OnStatus, OnDownloadProgress, OnUploadProgress) breaks the
+    // request off and comes out of DoRequest as it was raised.
     // Sends the request (with Body, if any), checks the status, reads the headers into
     // Response and copies the body into Stream; disconnects afterwards, also on failure.
     void DoRequest(QIODevice* Body, QIODevice* Stream);
@@ -127,6 +129,10 @@ private:
     void Configure(TTransfer& Transfer, QIODevice* Body, QIODevice* Stream);
     void RunTransfer(TTransfer& Transfer);
     void RaiseTransportError(int Code) const;
+    void RaiseMultiError(int Code) const;
+    void ReportDownloadProgress(int64_t Bytes);
+    void ReportUploadProgress(int64_t Sent, int64_t Size);
+    void RaiseHandlerError();
     QString RedirectTarget(const QString& Location) const;
     void ReportStatus(uint32_t Status, const QString& Information, int64_t Count = 0);
     void CloseHandles();    // with FLock held
@@ -144,4 +150,7 @@ private:
     bool FInTransfer = false; // a request runs on the owner's thread
     std::atomic<bool> FCancelRequested{false};
     std::thread::id FOwner; // the thread that runs the requests; only it gets notices
+    // An error raised by a handler inside libcurl's callbacks, raised again once libcurl has
+    // returned; owner's thread only.
+    std::exception_ptr FHandlerError;
 };

@@ -1,6 +1,7 @@
 #include "DebugOutput.h"
 
 #include <QLoggingCategory>
+#include <cstring>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(HarkavelDebug, "harkavel.debug", QtWarningMsg)
@@ -15,6 +16,13 @@ void OutputDebugString(const QString& Text) {
     std::lock_guard Guard(SinkLock);
     if (Sink)
         Sink(Text);
+}
+
+void OutputDebugLocation(const char* File, unsigned Line, const char* Routine,
+                         const QString& Text) {
+    const char* Slash = strrchr(File, '/');
+    OutputDebugString(QString::asprintf("%s:%u (%s) ", Slash ? Slash + 1 : File, Line, Routine) +
+                      Text);
 }
 
 void SetDebugOutputSink(TDebugOutputSink NewSink) {

@@ -8,6 +8,10 @@
 
 void OutputDebugString(const QString& Text);
 
+// A diagnostic line headed by where it was written: "file:line (routine) " and the text.
+void OutputDebugLocation(const char* File, unsigned Line, const char* Routine, const QString& Text);
+#define HARKAVEL_DEBUG_LINE(text) OutputDebugLocation(__FILE__, __LINE__, __func__, (text))
+
 using TDebugOutputSink = std::function<void(const QString& Text)>;
 // Test seam: while set, every debug line also reaches the sink (from any thread).
 void SetDebugOutputSink(TDebugOutputSink Sink);

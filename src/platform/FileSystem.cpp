@@ -130,6 +130,14 @@ TFileAttributes GetFileAttributes(const QString& Path) {
     return AttributesOfFollowed(Info) | FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
+QDateTime GetFileLastWriteTime(const QString& Path) {
+    struct stat Info;
+    if (stat(PathToNative(Path).constData(), &Info) != 0)
+        return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(Info.st_mtim.tv_sec) * 1000 + Info.st_mtim.tv_nsec / 1000000, Qt::UTC);
+}
+
 bool IsSpecialFile(const QByteArray& NativePath) {
     struct stat Info;
     return stat(NativePath.constData(), &Info) == 0 && !S_ISREG(Info.st_mode);

@@ -7,6 +7,7 @@
 // end) and folders of pseudo file systems such as /proc and /sys.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <cstdint>
 
@@ -26,6 +27,9 @@ TFileAttributes GetFileAttributes(const QString& Path);
 // True for a path that exists and is not a regular file (links followed). Only regular files may
 // reach the engine; a path that cannot be read at all goes there to have its error reported.
 bool IsSpecialFile(const QByteArray& NativePath);
+
+// The last-write time of a file, in UTC; an invalid date-time when it cannot be read.
+QDateTime GetFileLastWriteTime(const QString& Path);
 
 struct TSearchRec {
     QString Name;

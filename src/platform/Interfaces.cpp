@@ -16,6 +16,9 @@ HRESULT SafeCallBoundary(const std::function<void()>& Body) {
     try {
         Body();
         return S_OK;
+    } catch (const EServiceError& Error) { // a failure that carries a status of its own
+        SetErrorInfo(Error.Message());
+        return Error.Status() < 0 ? Error.Status() : E_UNEXPECTED;
     } catch (...) {
         SetErrorInfo(ExceptionMessage(std::current_exception()));
         return E_UNEXPECTED;

@@ -74,12 +74,17 @@ protected:
     uint32_t AddRefImpl() { return ++FRefCount; }
     uint32_t ReleaseImpl() {
         const uint32_t Left = --FRefCount;
-        if (Left == 0)
+        if (Left == 0) {
+            // A destructor may hand the object to code that takes and drops a reference (a
+            // handler called while a service winds down): that must not free it a second time.
+            FRefCount.store(DestroyingCount);
             delete this;
+        }
         return Left;
     }
 
 private:
+    static constexpr uint32_t DestroyingCount = 0x40000000;
     std::atomic<uint32_t> FRefCount{0};
 };
 
@@ -87,8 +92,8 @@ private:
 void SetErrorInfo(const QString& Message);
 QString GetErrorInfo();
 
-// Service side: runs Body; whatever escapes it becomes E_UNEXPECTED with its message left for
-// the caller.
+// Service side: runs Body; whatever escapes it becomes a failing status with its message left
+// for the caller: an EServiceError's own status, E_UNEXPECTED for anything else.
 HRESULT SafeCallBoundary(const std::function<void()>& Body);
 
 // Caller side: a negative status is raised as an error carrying the service's message.

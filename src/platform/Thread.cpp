@@ -128,26 +128,37 @@ void TThread::Start() {
         ++RunningThreads;
     }
     StartQueuedCallPump();
-    FHandle = std::thread(&TThread::ThreadProc, this);
+    try {
+        FHandle = std::thread(&TThread::ThreadProc, this);
+    } catch (...) { // no thread to be had: the object stays an unstarted one
+        FStarted = false;
+        std::lock_guard Guard(SyncLock);
+        --RunningThreads;
+        throw;
+    }
 }
 
 void TThread::WaitFor() {
     // A thread freed on terminate destroys itself on its own thread: nothing to wait for.
-    if (!FStarted || !FHandle.joinable() || FHandle.get_id() == std::this_thread::get_id())
+    if (!FStarted || (FHandle.joinable() && FHandle.get_id() == std::this_thread::get_id()))
         return;
-    if (IsMainThread()) {
-        std::unique_lock Guard(SyncLock);
-        while (!FFinished.load()) {
-            if (SyncQueue.empty()) {
-                SyncChanged.wait(Guard);
-                continue;
-            }
-            Guard.unlock();
-            CheckSynchronize();
-            Guard.lock();
+    // A thread freed on terminate may be deleted on its own thread while this one waits:
+    // from here on only the shared end record is read, never this object.
+    const std::shared_ptr<TEnd> End = FEnd;
+    const bool FreedOnTerminate = FFreeOnTerminate;
+    std::unique_lock Guard(SyncLock);
+    while (!End->Finished.load()) {
+        if (!IsMainThread() || SyncQueue.empty()) {
+            SyncChanged.wait(Guard);
+            continue;
         }
+        Guard.unlock();
+        CheckSynchronize();
+        Guard.lock();
     }
-    FHandle.join();
+    Guard.unlock();
+    if (!FreedOnTerminate)
+        FHandle.join();
 }
 
 void TThread::TerminateAndWait() {
@@ -223,12 +234,11 @@ void TThread::ThreadProc() {
                           ExceptionMessage(std::current_exception()));
     }
     const bool FreeSelf = FFreeOnTerminate;
-    {
-        std::lock_guard Guard(SyncLock);
-        --RunningThreads;
-        FFinished.store(true);
-        SyncChanged.notify_all();
-    }
+    const std::shared_ptr<TEnd> End = FEnd;
     if (FreeSelf)
-        delete this;
+        delete this; // before the waiters wake: they may rely on the object's clean-up
+    std::lock_guard Guard(SyncLock);
+    --RunningThreads;
+    End->Finished.store(true);
+    SyncChanged.notify_all();
 }

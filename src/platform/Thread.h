@@ -45,7 +45,7 @@ public:
     void TerminateAndWait();
 
     bool Terminated() const { return FTerminated.load(); }
-    bool Finished() const { return FFinished.load(); }
+    bool Finished() const { return FEnd->Finished.load(); }
 
     void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
     TNotifyEvent OnTerminate; // runs on the main thread
@@ -71,10 +71,16 @@ private:
     void ThreadProc();
     void ReapQueued();
 
+    // Whether the body and the termination handler are over. Shared with every waiter, because
+    // a thread freed on terminate is gone by the time its waiters wake up.
+    struct TEnd {
+        std::atomic<bool> Finished{false}; // set with SyncLock held
+    };
+
     std::thread FHandle;
     std::deque<std::unique_ptr<TSyncRequest>> FQueued; // worker thread only
     std::atomic<bool> FTerminated{false};
-    std::atomic<bool> FFinished{false};
+    const std::shared_ptr<TEnd> FEnd = std::make_shared<TEnd>();
     bool FStarted = false;
     bool FFreeOnTerminate = false;
 };

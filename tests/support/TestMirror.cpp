@@ -84,7 +84,7 @@ pid %1/nginx.pid;
 error_log %1/logs/error.log error;
 events { worker_connections 64; }
 http {
-    log_format mirror '$request_method $request_uri $status $request_length "$http_pragma" "$http_range"';
+    log_format mirror '$request_method $request_uri $status $request_length "$http_pragma" "$http_range" $body_bytes_sent "$http_if_modified_since"';
     access_log %1/logs/access.log mirror;
     client_body_temp_path %1/tmp/body;
     proxy_temp_path %1/tmp/proxy;
@@ -100,6 +100,7 @@ http {
         location /redirect/ { rewrite ^/redirect/(.*)$ /$1 redirect; }
         location = /upload { client_max_body_size 10m; client_body_buffer_size 1m; return 200 "ok"; }
         location = /unavailable { return 503; }
+        location /slow/ { alias %1/root/; limit_rate 100k; }
     }
     server {
         listen 127.0.0.1:%3 ssl;

@@ -16,11 +16,13 @@ public:
     TNginxMirror();  // starts nginx; Started() tells whether it answers
     ~TNginxMirror(); // stops it by its pid
     bool Started() const { return FPid > 0; }
-    QString Root() const;                      // the served folder, world-readable
+    QString Root() const; // the served folder, world-readable
+    // The same files at 100 kB/s below /slow/ (http://127.0.0.1:PORT/slow/NAME).
     QString Url(const QString& Path) const;    // http://127.0.0.1:PORT/Path
     QString TlsUrl(const QString& Path) const; // https, with a self-signed certificate
     bool Serve(const QString& Name, const QByteArray& Bytes); // a file in the served folder
-    QStringList AccessLog() const; // "METHOD URI STATUS request_length pragma range"
+    // "METHOD URI STATUS request_length "pragma" "range" body_bytes_sent "if-modified-since""
+    QStringList AccessLog() const;
     uint16_t Port() const { return FPort; }
 
 private:

@@ -49,6 +49,23 @@ QByteArray Utf16Bytes(const QString& Text) {
     return Bytes;
 }
 
+QByteArray GenuineDatabase() {
+    return ReadFile(QStringLiteral(HARKAVEL_SOURCE_DIR "/../shared/testdata/bytecode-268.cvd"));
+}
+
+QByteArray WithHeaderVersion(const QByteArray& Database, int Version) {
+    constexpr int HeaderSize = 512;
+    QList<QByteArray> Fields = Database.left(HeaderSize).trimmed().split(':');
+    Fields[2] = QByteArray::number(Version);
+    const QByteArray Header = Fields.join(':').leftJustified(HeaderSize, ' ', true);
+    return Header + Database.mid(HeaderSize);
+}
+
+QByteArray ReadFile(const QString& Path) {
+    QFile File(Path);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+}
+
 bool WriteFile(const QString& Path, const QByteArray& Bytes) {
     QDir().mkpath(QFileInfo(Path).absolutePath());
     QFile File(Path);

@@ -28,6 +28,14 @@ QStringList ClamscanOptionsMatchingProgram();
 // Text as UTF-16 code units, low byte first: the settings file's form.
 QByteArray Utf16Bytes(const QString& Text);
 
+// The genuine signed database of the shared test data (bytecode-268.cvd: version 268, 47
+// signatures, 78,992 bytes), read fresh for every caller.
+QByteArray GenuineDatabase();
+// A copy of a database whose header says Version instead: no longer verifiable, but a local
+// copy whose header the engine library reads.
+QByteArray WithHeaderVersion(const QByteArray& Database, int Version);
+QByteArray ReadFile(const QString& Path);
+
 // Writes Bytes to Path (folders created); false when it could not.
 bool WriteFile(const QString& Path, const QByteArray& Bytes);
 

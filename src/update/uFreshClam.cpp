@@ -1,0 +1,452 @@
+#include "uFreshClam.h"
+
+#include "engine/LibClamAV.h"
+#include "platform/DebugOutput.h"
+#include "platform/NativePath.h"
+#include "platform/ProgramPath.h"
+
+#include <QIODevice>
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t RequestTimeout = 5000; // ms: connect, send and receive
+constexpr int HeaderSize = 512;           // a database's header: what a check asks for
+// A check keeps at most one byte more than a header: enough to tell a mirror that ignores the
+// range (it sends the whole database, which must not end up in memory) from one that obeys.
+constexpr qint64 CheckBodyLimit = HeaderSize + 1;
+constexpr uint32_t StatusHandleCreated = 60, StatusHandleClosing = 70;
+
+const QString DefaultMirror = QStringLiteral("database.clamav.net");
+
+QString FileNameOf(const QString& Path) {
+    return Path.mid(Path.lastIndexOf(PathDelimiter) + 1);
+}
+
+// The body of a check: refuses to grow past its limit, which breaks the transfer off.
+class TCheckBody : public QIODevice {
+public:
+    TCheckBody() { open(QIODevice::WriteOnly); }
+    const QByteArray& Data() const { return FData; }
+    bool Overflowed() const { return FOverflowed; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* Data, qint64 Size) override {
+        if (FData.size() + Size > CheckBodyLimit) {
+            FOverflowed = true;
+            return -1;
+        }
+        FData.append(Data, Size);
+        return Size;
+    }
+
+private:
+    QByteArray FData;
+    bool FOverflowed = false;
+};
+
+// The total after the first "/" of a Content-Range ("bytes 0-511/78992"); 0 for none ("*").
+int32_t TotalOfContentRange(const QString& ContentRange) {
+    const qsizetype Slash = ContentRange.indexOf(u'/');
+    return Slash < 0 ? 0 : ContentRange.mid(Slash + 1).trimmed().toInt();
+}
+
+// What a failed request says: the client's text, or the status when the mirror sent no phrase.
+QString FailureText(const EWinInetHTTPException& Error) {
+    if (!Error.Message().isEmpty())
+        return Error.Message();
+    return QStringLiteral("HTTP status %1").arg(Error.StatusCode);
+}
+
+} // namespace
+
+QString DefaultMirrorHost() {
+    const QString Override = qEnvironmentVariable("HARKAVEL_MIRROR").trimmed();
+    return Override.isEmpty() ? DefaultMirror : Override;
+}
+
+QStringList DefaultDatabases() {
+    const QString Folder = ProgramFolder();
+    return {Folder + QStringLiteral("daily.cvd"), Folder + QStringLiteral("main.cvd")};
+}
+
+// --- The update thread -----------------------------------------------------------------------
+
+TFreshClamThread::TFreshClamThread(const TSafeArray* Databases, const QString& Server,
+                                   const QString& ProxyServer, uint16_t ProxyPort,
+                                   const QString& ProxyUserName, const QString& ProxyPassword)
+    : TThread(true), FHTTP(std::make_unique<TWinInetHTTP>()) {
+    SafeArrayToStrings(Databases, FDatabases);
+    FServer = Server;
+    while (FServer.endsWith(u'/') || FServer.endsWith(u'\\'))
+        FServer.chop(1);
+    if (FServer.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        FServer.remove(0, 7);
+    if (FServer.isEmpty())
+        FServer = DefaultMirrorHost();
+
+    FHTTP->OnStatus = [this](TWinInetHTTP*, uint32_t Status, const QString& Text) {
+        HTTPStatus(Status, Text);
+    };
+    FHTTP->OnDownloadProgress = [this](TWinInetHTTP*, int64_t BytesRead, int64_t) {
+        HTTPDataProgress(BytesRead);
+    };
+    FHTTP->ConnectTimeout = FHTTP->SendTimeout = FHTTP->ReceiveTimeout = RequestTimeout;
+    if (!ProxyServer.isEmpty() && ProxyPort != 0) {
+        FHTTP->AccessType = INTERNET_OPEN_TYPE_PROXY;
+        FHTTP->ProxyServer = ProxyServer;
+        FHTTP->ProxyPort = ProxyPort;
+        FHTTP->ProxyUserName = ProxyUserName;
+        FHTTP->ProxyPassword = ProxyPassword;
+    } else {
+        FHTTP->AccessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    }
+}
+
+TFreshClamThread::~TFreshClamThread() {
+    TerminateAndWait(); // the body uses every field below
+    FreeDownloads();
+}
+
+void TFreshClamThread::FreeDownloads() {
+    FDownloads.clear(); // discards every download not installed, and releases its lock
+}
+
+void TFreshClamThread::CancelAndWait() {
+    Terminate();
+    if (FHTTP)
+        FHTTP->Disconnect();
+    try {
+        WaitFor(); // the thread may free itself meanwhile: nothing of it is touched after this
+    } catch (...) {
+    }
+}
+
+void TFreshClamThread::Execute() {
+    InitEngineLibrary(); // the signature check of a download needs the engine library
+    FTotalSize = 0;
+    FDownloads.clear();
+    FDownloads.reserve(size_t(FDatabases.size()));
+    for (const QString& Path : std::as_const(FDatabases)) {
+        if (Terminated())
+            return;
+        FFileName = FileNameOf(Path);
+        int32_t Size = 0;
+        TDownloadItem::THeader RemoteHeader(nullptr, &cl_cvdfree);
+        if (!CheckDatabase(Path, Size, RemoteHeader))
+            continue;
+        TDownloadItem::THeader LocalHeader(nullptr, &cl_cvdfree);
+        if (PathExists(Path))
+            LocalHeader.reset(cl_cvdhead(PathToNative(Path).constData()));
+        if (LocalHeader && LocalHeader->version >= RemoteHeader->version) {
+            Report(QStringLiteral("Database %1 is up-to-date").arg(FFileName), 0);
+            continue;
+        }
+        QueueDownload(Path, Size, std::move(LocalHeader), std::move(RemoteHeader));
+    }
+    if (!FDownloads.empty() && !Terminated()) {
+        FDownloading = true;
+        DownloadDatabases();
+    }
+}
+
+QString TFreshClamThread::DatabaseURL(const QString& Path) const {
+    return QStringLiteral("http://") + FServer + u'/' + FileNameOf(Path);
+}
+
+bool TFreshClamThread::CheckDatabase(const QString& Path, int32_t& Size,
+                                     TDownloadItem::THeader& RemoteHeader) {
+    Size = 0;
+    FHTTP->Request.Method = hmGet;
+    FHTTP->Request.Range = QStringLiteral("bytes=0-511");
+    FHTTP->Request.IfModifiedSince = HTTPDate(FileWriteDate(Path));
+    FHTTP->SetURL(DatabaseURL(Path)); // an unusable mirror host ends the run here
+    FFileName = FileNameOf(Path);
+    TCheckBody Body;
+    bool Candidate = false;
+    try {
+        FHTTP->DoRequest(nullptr, &Body);
+        Candidate = ReadRemoteHeader(Body.Data(), Size, RemoteHeader);
+    } catch (const EWinInetHTTPException& Error) {
+        if (Error.StatusCode == 304)
+            Report(QStringLiteral("Database %1 is up-to-date").arg(FFileName), 0);
+        else if (Body.Overflowed())
+            Report(QStringLiteral("The mirror has no valid copy of %1").arg(FFileName), 0);
+        else if (!Terminated()) // a stop breaks the check off: nothing to say about the mirror
+            Report(QStringLiteral("Unable to check %1: %2").arg(FFileName, FailureText(Error)), 0);
+    }
+    FHTTP->Disconnect();
+    return Candidate;
+}
+
+bool TFreshClamThread::ReadRemoteHeader(const QByteArray& Body, int32_t& Size,
+                                        TDownloadItem::THeader& RemoteHeader) {
+    if (Body.size() == HeaderSize) {
+        Size = TotalOfContentRange(FHTTP->Response.ContentRange);
+        if (Size == 0)
+            HARKAVEL_DEBUG_LINE(QStringLiteral("Content length is zero [Content-Range: %1]")
+                                    .arg(FHTTP->Response.ContentRange));
+        else // a QByteArray ends in a zero byte, as cl_cvdparse needs
+            RemoteHeader.reset(cl_cvdparse(Body.constData()));
+    }
+    if (RemoteHeader)
+        return true;
+    Report(QStringLiteral("The mirror has no valid copy of %1").arg(FFileName), 0);
+    return false;
+}
+
+void TFreshClamThread::QueueDownload(const QString& Path, int32_t Size,
+                                     TDownloadItem::THeader LocalHeader,
+                                     TDownloadItem::THeader RemoteHeader) {
+    auto Stream = std::make_unique<TFileReplacement>(Path);
+    if (!Stream->Open()) {
+        HARKAVEL_DEBUG_LINE(Path + QStringLiteral(": ") + Stream->ErrorText());
+        Report(QStringLiteral("Unable to open %1 for exclusive access").arg(FFileName), 0);
+        return;
+    }
+    FDownloads.push_back(TDownloadItem{Path, std::move(Stream), Size, std::move(LocalHeader),
+                                       std::move(RemoteHeader)});
+    FTotalSize += Size;
+}
+
+void TFreshClamThread::DownloadDatabases() {
+    FHTTP->Request.Clear();
+    FHTTP->Request.Method = hmGet;
+    FDownloaded = FItemStart = 0;
+    for (TDownloadItem& Item : FDownloads) {
+        if (Terminated())
+            break;
+        FFileName = FileNameOf(Item.Path);
+        FItemSize = std::max<int64_t>(Item.Size, 0);
+        FItemReceived = 0;
+        Report(QStringLiteral("Downloading %1, %2 signatures - %3 in size")
+                   .arg(FFileName, QString::number(Item.RemoteHeader->sigs),
+                        FormatByteSize(Item.Size)),
+               CurrentPercentage());
+        DownloadDatabase(Item);
+        FHTTP->Disconnect();
+    }
+}
+
+void TFreshClamThread::DownloadDatabase(TDownloadItem& Item) {
+    try {
+        FHTTP->Get(DatabaseURL(Item.Path), Item.Stream->Stream());
+    } catch (const EWinInetHTTPException& Error) {
+        Item.Stream->Discard();
+        EndItem(Item);
+        if (!Terminated())
+            Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, FailureText(Error)),
+                   CurrentPercentage());
+        return;
+    }
+    EndItem(Item);
+    InstallDownload(Item);
+}
+
+// The bar moves on by the item's whole share, whatever the mirror sent for it.
+void TFreshClamThread::EndItem(const TDownloadItem&) {
+    FItemStart += FItemSize;
+    FDownloaded = FItemStart;
+}
+
+void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
+    TFileReplacement& Stream = *Item.Stream;
+    if (!Stream.CutAtPosition()) {
+        Stream.Discard();
+        Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, Stream.ErrorText()),
+               CurrentPercentage());
+        return;
+    }
+    if (!IsDownloadIntact(Item)) {
+        Stream.Discard();
+        Report(QStringLiteral("Downloaded %1 is damaged and was not installed").arg(FFileName),
+               CurrentPercentage());
+        return;
+    }
+    if (!Stream.Install()) {
+        Stream.Discard();
+        Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, Stream.ErrorText()),
+               CurrentPercentage());
+        return;
+    }
+    Report(QStringLiteral("Database %1 updated to version %2")
+               .arg(FFileName, QString::number(Item.RemoteHeader->version)),
+           CurrentPercentage());
+}
+
+// The length the mirror announced, the engine's own check of digest and signature, and the
+// version the check saw: a body that fails any of them never replaces a database.
+bool TFreshClamThread::IsDownloadIntact(TDownloadItem& Item) {
+    if (Item.Size > 0 && Item.Stream->Stream()->size() != Item.Size)
+        return false;
+    const QByteArray Path = PathToNative(Item.Stream->TemporaryPath());
+    if (cl_cvdverify(Path.constData()) != CL_SUCCESS)
+        return false;
+    const TDownloadItem::THeader Header(cl_cvdhead(Path.constData()), &cl_cvdfree);
+    return Header && Header->version == Item.RemoteHeader->version;
+}
+
+void TFreshClamThread::HTTPStatus(uint32_t Status, const QString& Text) {
+    if (Terminated())
+        FHTTP->Disconnect(); // breaks the request in progress off
+    if (Status == StatusHandleCreated || Status == StatusHandleClosing)
+        return;
+    const bool Quiet = FDownloading && (Status == InternetStatus::ReceivingResponse ||
+                                        Status == InternetStatus::ResponseReceived);
+    Report(Quiet ? QString() : Text, CurrentPercentage());
+}
+
+void TFreshClamThread::HTTPDataProgress(int64_t BytesRead) {
+    if (Terminated())
+        FHTTP->Disconnect();
+    if (!FDownloading || !OnProgress)
+        return;
+    HARKAVEL_ASSERT(FTotalSize != 0, "uFreshClam");
+    FItemReceived += BytesRead;
+    FDownloaded = FItemStart + std::min(FItemReceived, FItemSize);
+    Report(QString(), CurrentPercentage());
+}
+
+int32_t TFreshClamThread::CurrentPercentage() const {
+    if (FTotalSize <= 0)
+        return 0;
+    return int32_t(std::clamp<int64_t>(FDownloaded * 100 / FTotalSize, 0, 100));
+}
+
+void TFreshClamThread::Report(const QString& JournalText, int32_t Percent) {
+    if (OnProgress)
+        OnProgress(this, JournalText, FFileName, Percent);
+}
+
+// --- The service -----------------------------------------------------------------------------
+
+TFreshClam::~TFreshClam() {
+    TFreshClamThread* Thread = FThread.load();
+    if (Thread == nullptr)
+        return;
+    if (FNotifying)
+        Thread->Terminate(); // waiting here would wait for the very call that is running
+    else
+        Thread->CancelAndWait(); // ThreadTerminated runs inside the wait
+}
+
+HRESULT TFreshClam::QueryInterface(const TGUID& IID, void** Obj) {
+    if (IID == IFreshClam::IID || IID == IInterface::IID) {
+        *Obj = static_cast<IFreshClam*>(this);
+        _AddRef();
+        return S_OK;
+    }
+    *Obj = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT TFreshClam::Start(const TSafeArray* Databases, const QString& Server,
+                          const QString& ProxyServer, uint16_t ProxyPort,
+                          const QString& ProxyUserName, const QString& ProxyPassword) {
+    return SafeCallBoundary([&] {
+        if (FRunning)
+            throw EServiceError(QStringLiteral("Update is already in-progress"),
+                                MakeErrorCode(UpdateInProgressCode));
+        std::unique_ptr<TSafeArray> Default;
+        if (Databases == nullptr || Databases->Elements.isEmpty()) {
+            Default = StringsToSafeArray(DefaultDatabases());
+            Databases = Default.get();
+        }
+        auto Thread = std::make_unique<TFreshClamThread>(Databases, Server, ProxyServer, ProxyPort,
+                                                         ProxyUserName, ProxyPassword);
+        Thread->OnTerminate = [this](TThread*) { ThreadTerminated(); };
+        Thread->OnProgress = [this](void*, const QString& JournalText, const QString& FileName,
+                                    int32_t Percent) {
+            ThreadProgress(JournalText, FileName, Percent);
+        };
+        Thread->SetFreeOnTerminate(true);
+        FThread.store(Thread.get());
+        FRunning = true;
+        try {
+            Thread->Start();
+        } catch (...) {
+            FRunning = false;
+            FThread.store(nullptr);
+            throw;
+        }
+        Thread.release(); // it frees itself after ThreadTerminated
+    });
+}
+
+HRESULT TFreshClam::Cancel() {
+    return SafeCallBoundary([&] {
+        if (!FRunning)
+            throw EServiceError(QStringLiteral("There is nothing to cancel"),
+                                MakeErrorCode(NothingToCancelCode));
+        // The termination handler may release the last reference while this call waits.
+        const TInterfacePtr<IFreshClam> KeepAlive(this);
+        if (FNotifying) {
+            // Inside the termination handler the run is over but for that handler; it counts
+            // as active until the handler returns (a Start there is refused), and
+            // ThreadTerminated clears it then.
+            if (TFreshClamThread* Thread = FThread.load())
+                Thread->Terminate();
+            return;
+        }
+        if (TFreshClamThread* Thread = FThread.load())
+            Thread->CancelAndWait();
+        FRunning = false;
+        FThread.exchange(nullptr);
+    });
+}
+
+TFreshClamProgressEvent TFreshClam::GetOnProgress() {
+    std::lock_guard Guard(FProgressLock);
+    return FOnProgress;
+}
+
+void TFreshClam::SetOnTerminate(TFreshClamTerminateEvent Handler) {
+    FOnTerminate = std::move(Handler);
+}
+
+void TFreshClam::SetOnProgress(TFreshClamProgressEvent Handler) {
+    std::lock_guard Guard(FProgressLock);
+    FOnProgress = std::move(Handler);
+}
+
+void TFreshClam::ThreadTerminated() {
+    // The handler may release the last reference; the steps after it still need the object.
+    const TInterfacePtr<IFreshClam> KeepAlive(this);
+    if (const TFreshClamTerminateEvent Handler = FOnTerminate) {
+        FNotifying = true;
+        try {
+            Handler(this);
+        } catch (...) {
+            StopAfterHandlerError(__func__, __LINE__);
+        }
+    }
+    FRunning = false;
+    FNotifying = false;
+    FThread.exchange(nullptr);
+}
+
+void TFreshClam::ThreadProgress(const QString& JournalText, const QString& FileName,
+                                int32_t Percent) {
+    TFreshClamProgressEvent Handler;
+    {
+        std::lock_guard Guard(FProgressLock);
+        Handler = FOnProgress;
+    }
+    if (!Handler)
+        return;
+    try {
+        Handler(static_cast<IFreshClam*>(this), JournalText, FileName, Percent);
+    } catch (...) {
+        StopAfterHandlerError(__func__, __LINE__);
+    }
+}
+
+// An error of a registered handler goes no further than this: the run is asked to stop and
+// the error is written to the debug output.
+void TFreshClam::StopAfterHandlerError(const char* Routine, unsigned Line) {
+    if (TFreshClamThread* Thread = FThread.load())
+        Thread->Terminate();
+    OutputDebugLocation(__FILE__, Line, Routine,
+                        u'"' + ExceptionMessage(std::current_exception()) + u'"');
+}

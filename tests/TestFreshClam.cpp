@@ -1,0 +1,574 @@
+// The updater against a real nginx mirror serving the genuine signed database, and against raw
+// servers that misbehave on purpose.
+
+#include "engine/LibClamAV.h"
+#include "platform/DebugOutput.h"
+#include "platform/Thread.h"
+#include "support/TestMirror.h"
+#include "support/TestSupport.h"
+#include "support/UpdateRecord.h"
+#include "update/uFreshClam.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <clamav.h>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+using namespace support;
+
+namespace {
+
+constexpr int RunTimeout = 30000; // ms; a stalled download ends after 5 s
+
+// Ways a mirror can fail an update.
+enum class THostile {
+    Tampered,     // a byte of the body changed: the signature no longer checks out
+    CutShort,     // the connection closes halfway through the body
+    Stall,        // the body stops coming
+    TotalDiffers, // the check announces another size than the body has
+    StarTotal,    // Content-Range: bytes 0-511/*
+    NotFound,
+    TooManyRequests,
+    Unavailable,
+    IgnoresRange, // answers the check with the whole file
+};
+
+QByteArray ResponseHead(const QByteArray& Status, qint64 Length, const QByteArray& Extra = {}) {
+    return "HTTP/1.1 " + Status + "\r\nContent-Length: " + QByteArray::number(Length) +
+           "\r\nConnection: close\r\n" + Extra + "\r\n";
+}
+
+// Waits until the client hangs up, at most 15 s: a server that just stops sending.
+void StallUntilClosed(int Socket) {
+    pollfd Wait{Socket, POLLIN, 0};
+    char Byte;
+    while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
+    }
+}
+
+void Answer(int Socket, THostile Kind, const QByteArray& Database) {
+    const QByteArray Head = TRawServer::ReadRequestHead(Socket);
+    const bool Check = Head.contains("Range: bytes=0-511");
+    const QByteArray Total = QByteArray::number(Database.size());
+    auto SendCheck = [&](const QByteArray& RangeTotal) {
+        TRawServer::Send(Socket, ResponseHead("206 Partial Content", 512,
+                                              "Content-Range: bytes 0-511/" + RangeTotal + "\r\n") +
+                                     Database.left(512));
+    };
+    auto SendWhole = [&](const QByteArray& Body) {
+        TRawServer::Send(Socket, ResponseHead("200 OK", Body.size()) + Body);
+    };
+    switch (Kind) {
+    case THostile::NotFound:
+        return TRawServer::Send(Socket, ResponseHead("404 Not Found", 0));
+    case THostile::TooManyRequests:
+        return TRawServer::Send(Socket, ResponseHead("429 Too Many Requests", 0));
+    case THostile::Unavailable:
+        return TRawServer::Send(Socket, ResponseHead("503 Service Unavailable", 0));
+    case THostile::StarTotal:
+        return SendCheck("*");
+    case THostile::IgnoresRange:
+        return SendWhole(Database);
+    case THostile::TotalDiffers:
+        return Check ? SendCheck(QByteArray::number(Database.size() + 10)) : SendWhole(Database);
+    default:
+        break;
+    }
+    if (Check)
+        return SendCheck(Total);
+    if (Kind == THostile::Tampered) {
+        QByteArray Tampered = Database;
+        Tampered[Database.size() / 2] = char(Tampered[Database.size() / 2] ^ 0x01);
+        return SendWhole(Tampered);
+    }
+    TRawServer::Send(Socket,
+                     ResponseHead("200 OK", Database.size()) + Database.left(Database.size() / 2));
+    if (Kind == THostile::Stall)
+        StallUntilClosed(Socket);
+}
+
+bool Locked(const QString& Path) {
+    const int File = open(QFile::encodeName(Path).constData(), O_RDONLY);
+    const bool Held = flock(File, LOCK_EX | LOCK_NB) != 0;
+    close(File);
+    return Held;
+}
+
+void SetWriteTime(const QString& Path, const QDateTime& Time) {
+    const utimbuf Times{Time.toSecsSinceEpoch(), Time.toSecsSinceEpoch()};
+    utime(QFile::encodeName(Path).constData(), &Times);
+}
+
+// A local copy written long ago, so that the mirror's copy is newer by date.
+bool WriteLocal(const QString& Path, const QByteArray& Bytes) {
+    if (!WriteFile(Path, Bytes))
+        return false;
+    SetWriteTime(Path, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+    return true;
+}
+
+int LoadInEngine(const QString& Folder, unsigned& Signatures) {
+    cl_engine* Engine = cl_engine_new();
+    Signatures = 0;
+    const int Status =
+        cl_load(QFile::encodeName(Folder).constData(), Engine, &Signatures, DatabaseOptions);
+    cl_engine_free(Engine);
+    return Status;
+}
+
+} // namespace
+
+class TestFreshClam : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void NormalisesTheServer_data();
+    void NormalisesTheServer();
+    void InstallsNewerDatabasesDailyFirst();
+    void FindsADatabaseUpToDateByVersion();
+    void FindsADatabaseUpToDateByDate();
+    void DownloadsAMissingDatabase();
+    void NeverCreatesAFailedDatabase();
+    void KeepsTheLocalDatabaseAgainstAHostileMirror_data();
+    void KeepsTheLocalDatabaseAgainstAHostileMirror();
+    void SkipsADatabaseAnotherProcessHolds();
+    void StopsDuringTheCheckLeavingNothingBehind();
+    void SurvivesAKillDuringTheDownload();
+
+    void RefusesASecondStartAndAnEmptyCancel();
+    void CancelReturnsAfterTheTerminationHandler();
+    void CancelAndStartFromInsideTheTerminationHandler();
+    void TerminationHandlerMayReleaseTheLastReference();
+    void AFailingProgressHandlerStopsTheRun();
+    void RunsWithoutHandlers();
+    void SurvivesStartsAndStopsAtRandomMoments();
+
+private:
+    QString Local(const QString& Name) const { return FFolder->Path() + Name; }
+    QString MirrorHost() const { return FMirror->Url(QString()); }
+    void WaitForEnd(const TUpdateRecord& Record, int Ends = 1);
+
+    std::unique_ptr<TNginxMirror> FMirror;
+    std::unique_ptr<TTestProgramFolder> FFolder;
+    QByteArray FGenuine, FOlder;
+};
+
+void TestFreshClam::initTestCase() {
+    FMirror = std::make_unique<TNginxMirror>();
+    QVERIFY(FMirror->Started());
+    FGenuine = GenuineDatabase();
+    QCOMPARE(FGenuine.size(), 78992);
+    FOlder = WithHeaderVersion(FGenuine, 267);
+    QVERIFY(FMirror->Serve("daily.cvd", FGenuine));
+    QVERIFY(FMirror->Serve("main.cvd", FGenuine));
+}
+
+void TestFreshClam::init() {
+    FFolder.reset(); // before the next one takes its place as the program's folder
+    FFolder = std::make_unique<TTestProgramFolder>();
+}
+
+void TestFreshClam::WaitForEnd(const TUpdateRecord& Record, int Ends) {
+    QTRY_VERIFY_WITH_TIMEOUT(Record.Terminations() >= Ends, RunTimeout);
+}
+
+void TestFreshClam::NormalisesTheServer_data() {
+    QTest::addColumn<QString>("Server");
+    QTest::addColumn<QString>("Expected");
+    QTest::newRow("bare") << "mirror.example"
+                          << "mirror.example";
+    QTest::newRow("prefix in any case, slashes") << "HtTp://mirror.example//\\/"
+                                                 << "mirror.example";
+    QTest::newRow("port and folder") << "http://127.0.0.1:8080/slow/"
+                                     << "127.0.0.1:8080/slow";
+    QTest::newRow("only slashes") << "//\\" << DefaultMirrorHost();
+    QTest::newRow("empty") << "" << DefaultMirrorHost();
+}
+
+void TestFreshClam::NormalisesTheServer() {
+    QFETCH(QString, Server);
+    QFETCH(QString, Expected);
+    TFreshClamThread Thread(nullptr, Server, "proxy.example", 3128, "user", "secret");
+    QCOMPARE(Thread.Server(), Expected);
+    QCOMPARE(Thread.HTTP().AccessType, INTERNET_OPEN_TYPE_PROXY);
+    QCOMPARE(Thread.HTTP().ProxyPort, uint16_t(3128));
+    QCOMPARE(Thread.HTTP().ReceiveTimeout, 5000u);
+    // A proxy without a port is no proxy: the platform's own settings apply.
+    TFreshClamThread NoPort(nullptr, Server, "proxy.example", 0, "user", "secret");
+    QCOMPARE(NoPort.HTTP().AccessType, INTERNET_OPEN_TYPE_PRECONFIG);
+    QVERIFY(NoPort.HTTP().ProxyServer.isEmpty());
+}
+
+void TestFreshClam::InstallsNewerDatabasesDailyFirst() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    const qsizetype LogBefore = FMirror->AccessLog().size();
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost()), S_OK);
+    WaitForEnd(Record);
+
+    QCOMPARE(Record.Outcomes(), QStringList({"Database daily.cvd updated to version 268",
+                                             "Database main.cvd updated to version 268"}));
+    QVERIFY(Record.Journal().contains("Downloading daily.cvd, 47 signatures - 77.1 KB in size"));
+    QVERIFY(Record.Journal().indexOf(QRegularExpression("^Connecting to server 127.0.0.1")) >= 0);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+    QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    QCOMPARE(QFileInfo(Local("daily.cvd")).permissions() & QFile::ReadOther, QFile::ReadOther);
+    unsigned Signatures = 0;
+    QCOMPARE(LoadInEngine(FFolder->Path(), Signatures), int(CL_SUCCESS));
+    QVERIFY(Signatures > 0);
+
+    // Two checks of 512 bytes with the local file's date, then the two downloads, daily first.
+    const QStringList Log = FMirror->AccessLog().mid(LogBefore);
+    QCOMPARE(Log.size(), 4);
+    QVERIFY2(Log[0].startsWith("GET /daily.cvd 206") && Log[0].contains("\"bytes=0-511\" 512 \""),
+             qPrintable(Log[0]));
+    QVERIFY2(Log[0].contains("\"Mon, 01 Jan 2001 00:00:00 GMT\""), qPrintable(Log[0]));
+    QVERIFY(Log[1].startsWith("GET /main.cvd 206"));
+    QVERIFY2(Log[2].startsWith("GET /daily.cvd 200") && Log[2].contains("\"-\" 78992"),
+             qPrintable(Log[2]));
+    QVERIFY(Log[3].startsWith("GET /main.cvd 200"));
+
+    // The bar: 0 through the checks, then rising to exactly 100, never beyond.
+    const QList<int32_t> Percents = Record.Percents();
+    QCOMPARE(Percents.first(), 0);
+    QCOMPARE(Percents.last(), 100);
+    QVERIFY(std::is_sorted(Percents.begin(), Percents.end()));
+    QVERIFY(Percents.contains(50));
+    QVERIFY(Record.AllReportsOffMainThread());
+    QVERIFY(Record.AllEndsOnMainThread());
+    QCOMPARE(Record.Terminations(), 1);
+    for (const TUpdateReport& Report : Record.Reports())
+        QVERIFY(Report.FileName == "daily.cvd" || Report.FileName == "main.cvd");
+}
+
+void TestFreshClam::FindsADatabaseUpToDateByVersion() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FGenuine));
+    const qsizetype LogBefore = FMirror->AccessLog().size();
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost(), {Local("daily.cvd")}), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(Record.Outcomes(), QStringList{"Database daily.cvd is up-to-date"});
+    const QStringList Log = FMirror->AccessLog().mid(LogBefore);
+    QCOMPARE(Log.size(), 1);
+    QVERIFY(Log[0].startsWith("GET /daily.cvd 206"));
+}
+
+void TestFreshClam::FindsADatabaseUpToDateByDate() {
+    QVERIFY(WriteFile(Local("daily.cvd"), FOlder)); // older by version, but newer by date
+    // A minute later than the mirror's copy, beyond the two-second steps of the date sent.
+    SetWriteTime(Local("daily.cvd"), QDateTime::currentDateTimeUtc().addSecs(60));
+    const qsizetype LogBefore = FMirror->AccessLog().size();
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost(), {Local("daily.cvd")}), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(Record.Outcomes(), QStringList{"Database daily.cvd is up-to-date"});
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    const QStringList Log = FMirror->AccessLog().mid(LogBefore);
+    QCOMPARE(Log.size(), 1);
+    QVERIFY2(Log[0].startsWith("GET /daily.cvd 304") && Log[0].contains("\" 0 \""),
+             qPrintable(Log[0]));
+}
+
+void TestFreshClam::DownloadsAMissingDatabase() {
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost(), {Local("daily.cvd")}), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(Record.Outcomes(), QStringList{"Database daily.cvd updated to version 268"});
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+}
+
+void TestFreshClam::NeverCreatesAFailedDatabase() {
+    TRawServer Mirror([this](int Socket) { Answer(Socket, THostile::CutShort, FGenuine); });
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, Mirror.Url(QString()), {Local("daily.cvd")}), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(Record.Outcomes().size(), 1);
+    QVERIFY2(Record.Outcomes()[0].startsWith("Unable to download daily.cvd: "),
+             qPrintable(Record.Outcomes()[0]));
+    QVERIFY(!QFileInfo::exists(Local("daily.cvd")));
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+void TestFreshClam::KeepsTheLocalDatabaseAgainstAHostileMirror_data() {
+    QTest::addColumn<THostile>("Kind");
+    QTest::addColumn<QString>("Outcome");
+    QTest::newRow("tampered body")
+        << THostile::Tampered << "Downloaded daily.cvd is damaged and was not installed";
+    QTest::newRow("body cut short")
+        << THostile::CutShort << "Unable to download daily.cvd: Transferred a partial file";
+    QTest::newRow("stall") << THostile::Stall
+                           << "Unable to download daily.cvd: Timeout was reached";
+    QTest::newRow("total differs from body")
+        << THostile::TotalDiffers << "Downloaded daily.cvd is damaged and was not installed";
+    QTest::newRow("no total") << THostile::StarTotal << "The mirror has no valid copy of daily.cvd";
+    QTest::newRow("404") << THostile::NotFound << "Unable to check daily.cvd: Not Found";
+    QTest::newRow("429") << THostile::TooManyRequests
+                         << "Unable to check daily.cvd: Too Many Requests";
+    QTest::newRow("503") << THostile::Unavailable
+                         << "Unable to check daily.cvd: Service Unavailable";
+    QTest::newRow("range ignored")
+        << THostile::IgnoresRange << "The mirror has no valid copy of daily.cvd";
+}
+
+void TestFreshClam::KeepsTheLocalDatabaseAgainstAHostileMirror() {
+    QFETCH(THostile, Kind);
+    QFETCH(QString, Outcome);
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QStringList Debug;
+    std::mutex DebugLock;
+    SetDebugOutputSink([&](const QString& Line) {
+        std::lock_guard Guard(DebugLock);
+        Debug << Line;
+    });
+    {
+        TRawServer Mirror([&](int Socket) { Answer(Socket, Kind, FGenuine); });
+        TInterfacePtr<IFreshClam> Service;
+        TUpdateRecord Record;
+        QCOMPARE(StartUpdate(Service, Record, Mirror.Url(QString()), {Local("daily.cvd")}), S_OK);
+        WaitForEnd(Record);
+        QCOMPARE(Record.Outcomes(), QStringList{Outcome});
+    }
+    SetDebugOutputSink(nullptr);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    if (Kind == THostile::StarTotal)
+        QVERIFY2(Debug.filter(QRegularExpression(
+                                  R"(^uFreshClam\.cpp:\d+ \(ReadRemoteHeader\) Content length is )"
+                                  R"(zero \[Content-Range: bytes 0-511/\*\]$)"))
+                         .size() == 1,
+                 qPrintable(Debug.join('\n')));
+}
+
+void TestFreshClam::SkipsADatabaseAnotherProcessHolds() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    QProcess Holder;
+    Holder.start("flock", {"--exclusive", Local("main.cvd"), "sleep", "60"});
+    QVERIFY(Holder.waitForStarted());
+    QTRY_VERIFY(Locked(Local("main.cvd")));
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost()), S_OK);
+    WaitForEnd(Record);
+    Holder.kill();
+    Holder.waitForFinished();
+    QCOMPARE(Record.Outcomes(), QStringList({"Unable to open main.cvd for exclusive access",
+                                             "Database daily.cvd updated to version 268"}));
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+    QCOMPARE(ReadFile(Local("main.cvd")), FOlder);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+void TestFreshClam::StopsDuringTheCheckLeavingNothingBehind() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    TRawServer Mirror([](int Socket) {
+        TRawServer::ReadRequestHead(Socket);
+        StallUntilClosed(Socket);
+    });
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, Mirror.Url(QString())), S_OK);
+    QTRY_COMPARE(Mirror.Accepted(), 1);
+    QCOMPARE(Service->Cancel(), S_OK);
+    QCOMPARE(Record.Terminations(), 1);
+    QCOMPARE(Record.Outcomes(), QStringList());
+    QCOMPARE(Mirror.Accepted(), 1); // main.cvd was never checked
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QVERIFY(!QFileInfo::exists(Local("main.cvd")));
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+// A program killed in the middle of a download leaves the old database as it was; its
+// temporary file is cleared away by the next update.
+void TestFreshClam::SurvivesAKillDuringTheDownload() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    TRawServer Mirror([this](int Socket) { Answer(Socket, THostile::Stall, FGenuine); });
+    QProcess Child;
+    Child.setProgram(QCoreApplication::applicationDirPath() + "/UpdateOnce");
+    Child.setArguments({Local("daily.cvd"), Mirror.Url(QString())});
+    Child.start();
+    QVERIFY(Child.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        TemporaryDownloads(FFolder->Path()).size() == 1 &&
+            QFileInfo(FFolder->Path() + TemporaryDownloads(FFolder->Path())[0]).size() >=
+                FGenuine.size() / 2,
+        RunTimeout);
+    kill(pid_t(Child.processId()), SIGKILL);
+    QVERIFY(Child.waitForFinished());
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QCOMPARE(TemporaryDownloads(FFolder->Path()).size(), 1);
+
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, MirrorHost(), {Local("daily.cvd")}), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+void TestFreshClam::RefusesASecondStartAndAnEmptyCancel() {
+    TInterfacePtr<IFreshClam> Service(new TFreshClam);
+    QCOMPARE(Service->Cancel(), HRESULT(0x80040202));
+    QCOMPARE(GetErrorInfo(), QString("There is nothing to cancel"));
+
+    TRawServer Mirror([](int Socket) {
+        TRawServer::ReadRequestHead(Socket);
+        StallUntilClosed(Socket);
+    });
+    TUpdateRecord Record;
+    Record.Attach(*Service.Get());
+    QCOMPARE(Service->Start(nullptr, Mirror.Url(QString()), {}, 0, {}, {}), S_OK);
+    QTRY_COMPARE(Mirror.Accepted(), 1);
+    QCOMPARE(Service->Start(nullptr, MirrorHost(), {}, 0, {}, {}), HRESULT(0x80040201));
+    QCOMPARE(GetErrorInfo(), QString("Update is already in-progress"));
+    QCOMPARE(Mirror.Accepted(), 1); // the first run is untouched
+    QCOMPARE(Service->Cancel(), S_OK);
+    QCOMPARE(Service->Cancel(), HRESULT(0x80040202));
+
+    // The service can run again once idle; after its end there is nothing to cancel.
+    QCOMPARE(Service->Start(nullptr, MirrorHost(), {}, 0, {}, {}), S_OK);
+    WaitForEnd(Record, 2);
+    QCOMPARE(Service->Cancel(), HRESULT(0x80040202));
+}
+
+void TestFreshClam::CancelReturnsAfterTheTerminationHandler() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, FMirror->Url("slow")), S_OK);
+    QTRY_VERIFY_WITH_TIMEOUT(Record.Journal().filter("Downloading daily.cvd").size() == 1,
+                             RunTimeout);
+    QCOMPARE(Service->Cancel(), S_OK);
+    QCOMPARE(Record.Terminations(), 1);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    QVERIFY(Record.Outcomes().isEmpty()); // a stopped download is no failure of the mirror
+}
+
+void TestFreshClam::CancelAndStartFromInsideTheTerminationHandler() {
+    TInterfacePtr<IFreshClam> Service(new TFreshClam);
+    HRESULT CancelStatus = 1, StartStatus = 1;
+    bool Ended = false;
+    Service->SetOnTerminate([&](IFreshClam* Sender) {
+        CancelStatus = Sender->Cancel();
+        StartStatus = Sender->Start(nullptr, MirrorHost(), {}, 0, {}, {});
+        Ended = true;
+    });
+    QCOMPARE(
+        Service->Start(StringsToSafeArray({Local("daily.cvd")}).get(), MirrorHost(), {}, 0, {}, {}),
+        S_OK);
+    QTRY_VERIFY(Ended);
+    QCOMPARE(CancelStatus, S_OK);
+    QCOMPARE(StartStatus, HRESULT(0x80040201));
+    QCOMPARE(Service->Cancel(), HRESULT(0x80040202)); // the run has ended
+}
+
+void TestFreshClam::TerminationHandlerMayReleaseTheLastReference() {
+    // Once at the end of a run, once inside a Cancel.
+    for (const bool ByCancel : {false, true}) {
+        auto* Service = new TFreshClam;
+        TInterfacePtr<IFreshClam> Reference(Service);
+        bool Ended = false;
+        Service->SetOnTerminate([&](IFreshClam*) {
+            Reference.Release();
+            Ended = true;
+        });
+        QCOMPARE(
+            Service->Start(nullptr, ByCancel ? FMirror->Url("slow") : MirrorHost(), {}, 0, {}, {}),
+            S_OK);
+        if (ByCancel)
+            QCOMPARE(Service->Cancel(), S_OK);
+        QTRY_VERIFY(Ended);
+        QVERIFY(!Reference);
+    }
+}
+
+void TestFreshClam::AFailingProgressHandlerStopsTheRun() {
+    QStringList Debug;
+    std::mutex DebugLock;
+    SetDebugOutputSink([&](const QString& Line) {
+        std::lock_guard Guard(DebugLock);
+        Debug << Line;
+    });
+    TInterfacePtr<IFreshClam> Service(new TFreshClam);
+    std::atomic<int> Reports{0};
+    std::atomic<int> Ends{0};
+    Service->SetOnProgress([&](void*, const QString&, const QString&, int32_t) {
+        ++Reports;
+        throw Exception("the window is gone");
+    });
+    Service->SetOnTerminate([&](IFreshClam*) { ++Ends; });
+    QCOMPARE(Service->Start(nullptr, MirrorHost(), {}, 0, {}, {}), S_OK);
+    QTRY_COMPARE(Ends.load(), 1);
+    SetDebugOutputSink(nullptr);
+    QVERIFY(!QFileInfo::exists(Local("daily.cvd")));
+    QVERIFY(!QFileInfo::exists(Local("main.cvd")));
+    QVERIFY(Reports.load() >= 1);
+    QVERIFY2(!Debug
+                  .filter(QRegularExpression(
+                      R"(^uFreshClam\.cpp:\d+ \(ThreadProgress\) "the window is gone"$)"))
+                  .isEmpty(),
+             qPrintable(Debug.join('\n')));
+}
+
+void TestFreshClam::RunsWithoutHandlers() {
+    TInterfacePtr<IFreshClam> Service(new TFreshClam);
+    QCOMPARE(Service->Start(nullptr, MirrorHost(), {}, 0, {}, {}), S_OK);
+    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(Local("main.cvd")) == FGenuine, RunTimeout);
+    QTRY_COMPARE(Service->Cancel(), HRESULT(0x80040202)); // ended on its own
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+}
+
+// Starts, cancels and releases at random moments: every run ends exactly once, and the local
+// database is always either the old one or the mirror's, never anything in between.
+void TestFreshClam::SurvivesStartsAndStopsAtRandomMoments() {
+    QRandomGenerator Random(20261209);
+    const int Cycles = qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES") > 0
+                           ? qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES")
+                           : 60;
+    for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
+        QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+        TInterfacePtr<IFreshClam> Service;
+        TUpdateRecord Record;
+        const QString Server = Random.bounded(2) ? FMirror->Url("slow") : MirrorHost();
+        QCOMPARE(StartUpdate(Service, Record, Server, {Local("daily.cvd")}), S_OK);
+        QTest::qWait(int(Random.bounded(40)));
+        switch (Random.bounded(3)) {
+        case 0:
+            Service->Cancel();
+            break;
+        case 1:
+            Service.Release(); // the release stops the run and waits for it
+            break;
+        default:
+            WaitForEnd(Record);
+        }
+        QCOMPARE(Record.Terminations(), 1);
+        const QByteArray Now = ReadFile(Local("daily.cvd"));
+        QVERIFY(Now == FOlder || Now == FGenuine);
+        QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFreshClam)
+#include "TestFreshClam.moc"

@@ -1,0 +1,69 @@
+#include "UpdateRecord.h"
+
+#include "platform/Thread.h"
+
+#include <QDir>
+
+namespace support {
+
+void TUpdateRecord::Attach(IFreshClam& Service) {
+    Service.SetOnProgress(
+        [this](void*, const QString& JournalText, const QString& FileName, int32_t Percent) {
+            if (IsMainThread())
+                FReportsOffMainThread = false;
+            std::lock_guard Guard(FLock);
+            FReports.append({JournalText, FileName, Percent});
+        });
+    Service.SetOnTerminate([this](IFreshClam*) {
+        if (!IsMainThread())
+            FEndsOnMainThread = false;
+        ++FTerminations;
+    });
+}
+
+QList<TUpdateReport> TUpdateRecord::Reports() const {
+    std::lock_guard Guard(FLock);
+    return FReports;
+}
+
+QStringList TUpdateRecord::Journal() const {
+    QStringList Lines;
+    for (const TUpdateReport& Report : Reports())
+        if (!Report.JournalText.isEmpty())
+            Lines << Report.JournalText;
+    return Lines;
+}
+
+QStringList TUpdateRecord::Outcomes() const {
+    static const QStringList Openings = {"Database ", "Unable to ", "The mirror ", "Downloaded "};
+    QStringList Lines;
+    for (const QString& Line : Journal())
+        for (const QString& Opening : Openings)
+            if (Line.startsWith(Opening)) {
+                Lines << Line;
+                break;
+            }
+    return Lines;
+}
+
+QList<int32_t> TUpdateRecord::Percents() const {
+    QList<int32_t> Values;
+    for (const TUpdateReport& Report : Reports())
+        Values << Report.Percent;
+    return Values;
+}
+
+HRESULT StartUpdate(TInterfacePtr<IFreshClam>& Service, TUpdateRecord& Record,
+                    const QString& Server, const QStringList& Databases) {
+    Service = TInterfacePtr<IFreshClam>(new TFreshClam);
+    Record.Attach(*Service.Get());
+    const std::unique_ptr<TSafeArray> List =
+        Databases.isEmpty() ? nullptr : StringsToSafeArray(Databases);
+    return Service->Start(List.get(), Server, QString(), 0, QString(), QString());
+}
+
+QStringList TemporaryDownloads(const QString& Folder) {
+    return QDir(Folder).entryList({QStringLiteral(".*.tmp-*")}, QDir::Files | QDir::Hidden);
+}
+
+} // namespace support
