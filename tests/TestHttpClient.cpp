@@ -7,10 +7,16 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <arpa/inet.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 
 using support::TNginxMirror;
@@ -65,6 +71,9 @@ private slots:
     void FailsAStallAfterTheHeaders();
     void FailsABodyCutShort();
     void BreaksOffABlockedRequestFromAnotherThread();
+    void BreaksOffANameLookupAtOnce();
+    void RaisesAHandlersErrorAfterTheTransfer_data();
+    void RaisesAHandlersErrorAfterTheTransfer();
     void FailsWhenNobodyListens();
     void TranslatesStatusTexts();
     void RefusesAnUnverifiedCertificate();
@@ -317,6 +326,96 @@ void TestHttpClient::BreaksOffABlockedRequestFromAnotherThread() {
     QCOMPARE(Outcome.ErrorCode, 42u); // CURLE_ABORTED_BY_CALLBACK
     QVERIFY(Notices.contains("Sending Request"));
     QCOMPARE(Fetch(Client, FMirror->Url("daily.cvd")).Body, FDatabase); // usable again
+}
+
+// In a child process with a mount namespace of its own, the system resolver asks a name server
+// on a loopback address that reads the question and never answers. Broken off from another
+// thread, the request must end at once, not when the resolver gives up (30 s).
+void TestHttpClient::BreaksOffANameLookupAtOnce() {
+    QTemporaryDir Folder;
+    const QByteArray ResolvConf = QFile::encodeName(Folder.filePath("resolv.conf"));
+    QVERIFY(support::WriteFile(Folder.filePath("resolv.conf"),
+                               "nameserver 127.0.0.77\noptions timeout:30 attempts:1\n"));
+    const pid_t Child = fork();
+    if (Child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+            mount(ResolvConf.constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+            _exit(77); // no namespace to be had here
+        const int Silent = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in Address{};
+        Address.sin_family = AF_INET;
+        Address.sin_port = htons(53);
+        Address.sin_addr.s_addr = inet_addr("127.0.0.77");
+        if (bind(Silent, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0)
+            _exit(77);
+        TWinInetHTTP Client;
+        std::atomic<bool> Resolving{false};
+        Client.OnStatus = [&](TWinInetHTTP*, uint32_t Status, const QString&) {
+            if (Status == InternetStatus::ResolvingName)
+                Resolving = true;
+        };
+        std::atomic<qint64> EndedAfter{-1};
+        QElapsedTimer SinceBreak;
+        std::thread Request([&] {
+            Fetch(Client, "http://any-name.invalid/daily.cvd");
+            EndedAfter = SinceBreak.elapsed();
+        });
+        QDeadlineTimer Deadline(10000);
+        while (!Resolving && !Deadline.hasExpired())
+            QThread::msleep(5);
+        QThread::msleep(200); // well inside the lookup
+        SinceBreak.start();
+        Client.Disconnect();
+        Request.join();
+        _exit(Resolving && EndedAfter.load() >= 0 && EndedAfter.load() < 5000 ? 0 : 1);
+    }
+    int Status = 0;
+    QCOMPARE(waitpid(Child, &Status, 0), Child);
+    QVERIFY(WIFEXITED(Status));
+    if (WEXITSTATUS(Status) == 77)
+        QSKIP("no private mount namespace for a silent name server here");
+    QCOMPARE(WEXITSTATUS(Status), 0);
+}
+
+void TestHttpClient::RaisesAHandlersErrorAfterTheTransfer_data() {
+    QTest::addColumn<int>("FailingStatus"); // 0: the download progress handler fails
+    for (const uint32_t Status :
+         {InternetStatus::ResolvingName, InternetStatus::ConnectingToServer,
+          InternetStatus::ConnectedToServer, InternetStatus::RequestSent,
+          InternetStatus::ReceivingResponse, InternetStatus::ResponseReceived,
+          InternetStatus::ClosingConnection})
+        QTest::addRow("status %u", Status) << int(Status);
+    QTest::newRow("download progress") << 0;
+}
+
+// An error raised by a handler inside libcurl's callbacks must not unwind through libcurl: it
+// comes out of DoRequest as it was raised, and the client can be used again at once.
+void TestHttpClient::RaisesAHandlersErrorAfterTheTransfer() {
+    QFETCH(int, FailingStatus);
+    TWinInetHTTP Client;
+    bool Armed = true;
+    Client.OnStatus = [&](TWinInetHTTP*, uint32_t Status, const QString&) {
+        if (Armed && FailingStatus != 0 && Status == uint32_t(FailingStatus))
+            throw Exception("handler failed");
+    };
+    Client.OnDownloadProgress = [&](TWinInetHTTP*, int64_t, int64_t) {
+        if (Armed && FailingStatus == 0)
+            throw Exception("handler failed");
+    };
+    QByteArray Body;
+    QBuffer Stream(&Body);
+    Stream.open(QIODevice::WriteOnly);
+    try {
+        Client.Get(FMirror->Url("daily.cvd"), &Stream);
+        QFAIL("no error raised");
+    } catch (const EWinInetHTTPException& E) {
+        QFAIL(qPrintable("the transfer's error instead of the handler's: " + E.Message()));
+    } catch (const Exception& E) {
+        QCOMPARE(E.Message(), QString("handler failed"));
+    }
+    Armed = false;
+    QCOMPARE(Fetch(Client, FMirror->Url("daily.cvd")).Body, FDatabase);
 }
 
 void TestHttpClient::FailsWhenNobodyListens() {
