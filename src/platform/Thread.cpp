@@ -157,7 +157,7 @@ void TThread::WaitFor() {
         Guard.lock();
     }
     Guard.unlock();
-    if (!FreedOnTerminate)
+    if (!FreedOnTerminate && FHandle.joinable()) // a second wait finds it joined
         FHandle.join();
 }
 
