@@ -5,6 +5,7 @@
 //   DownloadBench [--megabytes N] [--rounds N]
 
 #include "Median.h"
+#include "Memory.h"
 #include "net/uWinInetHttp.h"
 #include "support/TestMirror.h"
 
@@ -15,26 +16,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-
-namespace {
-
-long StatusKilobytes(const char* Field) {
-    QFile Status("/proc/self/status");
-    if (!Status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
-        if (Line.startsWith(Field))
-            return Line.mid(qsizetype(strlen(Field))).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void ResetPeakMemory() {
-    QFile ClearRefs("/proc/self/clear_refs");
-    if (ClearRefs.open(QIODevice::WriteOnly))
-        ClearRefs.write("5"); // resets VmHWM to the current resident size
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication Application(argc, argv);

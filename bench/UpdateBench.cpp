@@ -1,0 +1,241 @@
+// What an update costs, against a local nginx mirror, in one run:
+//  - bytes on the wire per check, from nginx's access log (a 206 check and a 304 check);
+//  - the download phase of a 200 MB database through the update thread against the curl
+//    command line on the same mirror, and the peak memory of the update above its start;
+//  - the signature check of the genuine database, timed on its own;
+//  - how long Cancel takes to return during a stalled check and during a download.
+//
+//   UpdateBench [--megabytes N] [--rounds N] [--cancels N]
+
+#include "Median.h"
+#include "Memory.h"
+#include "engine/LibClamAV.h"
+#include "support/TestMirror.h"
+#include "support/TestSupport.h"
+#include "update/uFreshClam.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <poll.h>
+#include <sys/socket.h>
+#include <utime.h>
+
+using namespace support;
+
+namespace {
+
+// One update run, timed: when the download phase began and when its last piece arrived.
+struct TTimedUpdate {
+    TInterfacePtr<IFreshClam> Service{new TFreshClam};
+    QElapsedTimer Clock;
+    std::atomic<qint64> DownloadStarted{-1}, LastPiece{-1};
+    std::atomic<bool> Ended{false};
+    QString LastOutcome; // guarded by the run: read after it ended
+
+    TTimedUpdate() {
+        Clock.start();
+        Service->SetOnProgress([this](void*, const QString& Text, const QString&, int32_t) {
+            if (Text.startsWith("Downloading "))
+                DownloadStarted = Clock.nsecsElapsed();
+            else if (Text.isEmpty() && DownloadStarted >= 0)
+                LastPiece = Clock.nsecsElapsed();
+            else if (Text.startsWith("Database ") || Text.startsWith("Downloaded ") ||
+                     Text.startsWith("Unable ") || Text.startsWith("The mirror "))
+                LastOutcome = Text;
+        });
+        Service->SetOnTerminate([this](IFreshClam*) { Ended = true; });
+    }
+    bool Start(const QString& Database, const QString& Server) {
+        const auto List = StringsToSafeArray({Database});
+        return Service->Start(List.get(), Server, {}, 0, {}, {}) == S_OK;
+    }
+    bool WaitForEnd(int TimeoutMs = 600000) {
+        QDeadlineTimer Deadline(TimeoutMs);
+        while (!Ended && !Deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return Ended;
+    }
+    double DownloadSeconds() const { return (LastPiece - DownloadStarted) / 1e9; }
+};
+
+void SetWriteTime(const QString& Path, qint64 SecondsSinceEpoch) {
+    const utimbuf Times{SecondsSinceEpoch, SecondsSinceEpoch};
+    utime(QFile::encodeName(Path).constData(), &Times);
+}
+
+// The body bytes nginx sent for the newest request of the log.
+QString BodyBytesOfLastRequest(const TNginxMirror& Mirror) {
+    const QStringList Log = Mirror.AccessLog();
+    if (Log.isEmpty())
+        return "?";
+    const QStringList Fields = Log.last().split(' ');
+    return Fields.size() > 6 ? Fields[0] + " " + Fields[2] + ": " + Fields[6] + " body bytes"
+                             : Log.last();
+}
+
+void MeasureChecks(TNginxMirror& Mirror, const QString& Folder) {
+    const QString Local = Folder + "/daily.cvd";
+    WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 268)); // the same version
+    SetWriteTime(Local, 978307200);                              // 2001: the mirror is newer
+    TTimedUpdate Older;
+    Older.Start(Local, Mirror.Url(QString()));
+    Older.WaitForEnd();
+    std::printf("check answered 206: %s\n", qPrintable(BodyBytesOfLastRequest(Mirror)));
+    SetWriteTime(Local, QDateTime::currentSecsSinceEpoch() + 60);
+    TTimedUpdate Newer;
+    Newer.Start(Local, Mirror.Url(QString()));
+    Newer.WaitForEnd();
+    std::printf("check answered 304: %s\n", qPrintable(BodyBytesOfLastRequest(Mirror)));
+}
+
+void MeasureDownload(TNginxMirror& Mirror, const QString& Folder, qint64 Megabytes, int Rounds) {
+    // A database header that says "newer" followed by Megabytes of body: it downloads in full
+    // and then fails the signature check, which this part does not time.
+    QByteArray Piece(1 << 20, Qt::Uninitialized);
+    for (qsizetype I = 0; I < Piece.size(); ++I)
+        Piece[I] = char((I * 131 + I / 4099) & 0xFF);
+    {
+        QFile Big(Mirror.Root() + "/daily.cvd");
+        Big.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        Big.write(GenuineDatabase().left(512));
+        for (qint64 M = 0; M < Megabytes; ++M)
+            Big.write(Piece);
+        Big.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    const QString Local = Folder + "/daily.cvd";
+    QList<double> Update, Curl;
+    long PeakAbove = 0;
+    QString Outcome;
+    for (int Round = 0; Round < Rounds; ++Round) {
+        WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 267));
+        SetWriteTime(Local, 978307200);
+        {
+            TTimedUpdate Run;
+            const long Before = StatusKilobytes("VmRSS:");
+            ResetPeakMemory();
+            Run.Start(Local, Mirror.Url(QString()));
+            Run.WaitForEnd();
+            PeakAbove = std::max(PeakAbove, StatusKilobytes("VmHWM:") - Before);
+            Update << Run.DownloadSeconds();
+            Outcome = Run.LastOutcome;
+        }
+        QElapsedTimer Timer;
+        Timer.start();
+        QProcess::execute("curl", {"-s", "-o", Folder + "/curl.cvd", Mirror.Url("daily.cvd")});
+        Curl << Timer.nsecsElapsed() / 1e9;
+        std::printf("round %d: update thread %.3f s, curl %.3f s\n", Round + 1, Update.last(),
+                    Curl.last());
+    }
+    const double Bytes = double(Megabytes << 20);
+    const double UpdateRate = Bytes / Median(Update) / 1e6, CurlRate = Bytes / Median(Curl) / 1e6;
+    std::printf("%lld MB download phase: update %.0f MB/s, curl %.0f MB/s, update/curl = %.2f "
+                "(median of %d; goal >= 0.9)\n",
+                Megabytes, UpdateRate, CurlRate, UpdateRate / CurlRate, Rounds);
+    std::printf("peak memory of the update above its start: %.1f MB (goal < 20)\n",
+                PeakAbove / 1024.0);
+    std::printf("its outcome (the body is no real database): %s\n", qPrintable(Outcome));
+    QFile::remove(Mirror.Root() + "/daily.cvd");
+}
+
+void MeasureVerification(const QString& Folder) {
+    InitEngineLibrary();
+    const QString Copy = Folder + "/.daily.cvd.tmp-bench";
+    WriteFile(Copy, GenuineDatabase());
+    QList<double> Seconds;
+    for (int Round = 0; Round < 20; ++Round) {
+        QElapsedTimer Timer;
+        Timer.start();
+        const int Status = cl_cvdverify(QFile::encodeName(Copy).constData());
+        Seconds << Timer.nsecsElapsed() / 1e9;
+        if (Status != CL_SUCCESS)
+            std::printf("cl_cvdverify failed: %d\n", Status);
+    }
+    std::printf("signature check of the genuine 77 KB database: %.1f ms (median of 20)\n",
+                Median(Seconds) * 1e3);
+    QFile::remove(Copy);
+}
+
+void Report(const char* What, QList<double> Milliseconds) {
+    std::sort(Milliseconds.begin(), Milliseconds.end());
+    std::printf("Cancel during %s: median %.2f ms, worst %.2f ms of %lld (goal < 10 ms)\n", What,
+                Median(Milliseconds), Milliseconds.last(), qlonglong(Milliseconds.size()));
+}
+
+double TimeCancel(TTimedUpdate& Run) {
+    QElapsedTimer Timer;
+    Timer.start();
+    Run.Service->Cancel();
+    return Timer.nsecsElapsed() / 1e6;
+}
+
+void MeasureCancels(TNginxMirror& Mirror, const QString& Folder, int Cancels) {
+    const QString Local = Folder + "/daily.cvd";
+    TRawServer Stalled([](int Socket) {
+        TRawServer::ReadRequestHead(Socket);
+        pollfd Wait{Socket, POLLIN, 0};
+        char Byte;
+        while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
+        }
+    });
+    QList<double> DuringCheck, DuringDownload;
+    for (int Round = 0; Round < Cancels; ++Round) {
+        TTimedUpdate Run;
+        const int Accepted = Stalled.Accepted();
+        Run.Start(Local, Stalled.Url(QString()));
+        QDeadlineTimer Deadline(5000);
+        while (Stalled.Accepted() == Accepted && !Deadline.hasExpired())
+            QThread::msleep(1);
+        QThread::msleep(20); // the request is sent and waits for its answer
+        DuringCheck << TimeCancel(Run);
+    }
+    Mirror.Serve("daily.cvd", GenuineDatabase());
+    for (int Round = 0; Round < Cancels; ++Round) {
+        WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 267));
+        SetWriteTime(Local, 978307200);
+        TTimedUpdate Run;
+        Run.Start(Local, Mirror.Url("slow")); // 100 kB/s: the download takes most of a second
+        QDeadlineTimer Deadline(5000);
+        while (Run.LastPiece < 0 && !Deadline.hasExpired())
+            QThread::msleep(1);
+        DuringDownload << TimeCancel(Run);
+    }
+    Report("a stalled check", DuringCheck);
+    Report("a download", DuringDownload);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication Application(argc, argv);
+    qint64 Megabytes = 200;
+    int Rounds = 3, Cancels = 20;
+    const QStringList Arguments = Application.arguments();
+    for (int I = 1; I + 1 < Arguments.size(); I += 2) {
+        if (Arguments[I] == "--megabytes")
+            Megabytes = Arguments[I + 1].toLongLong();
+        else if (Arguments[I] == "--rounds")
+            Rounds = std::max(1, Arguments[I + 1].toInt());
+        else if (Arguments[I] == "--cancels")
+            Cancels = std::max(1, Arguments[I + 1].toInt());
+    }
+    TNginxMirror Mirror;
+    if (!Mirror.Started()) {
+        std::fprintf(stderr, "nginx did not start\n");
+        return 1;
+    }
+    Mirror.Serve("daily.cvd", GenuineDatabase());
+    QTemporaryDir Folder;
+    MeasureChecks(Mirror, Folder.path());
+    MeasureDownload(Mirror, Folder.path(), Megabytes, Rounds);
+    MeasureVerification(Folder.path());
+    MeasureCancels(Mirror, Folder.path(), Cancels);
+    return 0;
+}
