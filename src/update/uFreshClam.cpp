@@ -234,18 +234,18 @@ void TFreshClamThread::DownloadDatabase(TDownloadItem& Item) {
         FHTTP->Get(DatabaseURL(Item.Path), Item.Stream->Stream());
     } catch (const EWinInetHTTPException& Error) {
         Item.Stream->Discard();
-        EndItem(Item);
+        EndItem();
         if (!Terminated())
             Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, FailureText(Error)),
                    CurrentPercentage());
         return;
     }
-    EndItem(Item);
+    EndItem();
     InstallDownload(Item);
 }
 
 // The bar moves on by the item's whole share, whatever the mirror sent for it.
-void TFreshClamThread::EndItem(const TDownloadItem&) {
+void TFreshClamThread::EndItem() {
     FItemStart += FItemSize;
     FDownloaded = FItemStart;
 }

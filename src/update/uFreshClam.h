@@ -112,7 +112,7 @@ private:
     void DownloadDatabase(TDownloadItem& Item);
     void InstallDownload(TDownloadItem& Item);
     bool IsDownloadIntact(TDownloadItem& Item);
-    void EndItem(const TDownloadItem& Item);
+    void EndItem();
     void HTTPStatus(uint32_t Status, const QString& Text);
     void HTTPDataProgress(int64_t BytesRead);
     void Report(const QString& JournalText, int32_t Percent);
