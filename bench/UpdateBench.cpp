@@ -43,13 +43,16 @@ struct TTimedUpdate {
     TTimedUpdate() {
         Clock.start();
         Service->SetOnProgress([this](void*, const QString& Text, const QString&, int32_t) {
-            if (Text.startsWith("Downloading "))
+            // Most reports are pieces of the body with no text: they take the cheapest path.
+            if (Text.isEmpty()) {
+                if (DownloadStarted >= 0)
+                    LastPiece = Clock.nsecsElapsed();
+            } else if (Text.startsWith(QLatin1String("Downloading "))) {
                 DownloadStarted = Clock.nsecsElapsed();
-            else if (Text.isEmpty() && DownloadStarted >= 0)
-                LastPiece = Clock.nsecsElapsed();
-            else if (Text.startsWith("Database ") || Text.startsWith("Downloaded ") ||
-                     Text.startsWith("Unable ") || Text.startsWith("The mirror "))
+            } else if (Text.startsWith("Database ") || Text.startsWith("Downloaded ") ||
+                       Text.startsWith("Unable ") || Text.startsWith("The mirror ")) {
                 LastOutcome = Text;
+            }
         });
         Service->SetOnTerminate([this](IFreshClam*) { Ended = true; });
     }
@@ -59,8 +62,10 @@ struct TTimedUpdate {
     }
     bool WaitForEnd(int TimeoutMs = 600000) {
         QDeadlineTimer Deadline(TimeoutMs);
+        // Sleeps until an event comes: a main thread that polls would take a core from the
+        // update thread and the mirror on this 2-core machine.
         while (!Ended && !Deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return Ended;
     }
     double DownloadSeconds() const { return (LastPiece - DownloadStarted) / 1e9; }
