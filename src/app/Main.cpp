@@ -96,8 +96,11 @@ QString PendingDeletesFile() {
     return SettingsFolder() + QStringLiteral("PendingDeletes");
 }
 
+QObject* MainWindowHandle = nullptr;
+
 TfrmClamAV::TfrmClamAV() {
     Q_INIT_RESOURCE(harkavel); // the images live in a static library
+    MainWindowHandle = this;   // before any worker thread exists
     setWindowTitle(QStringLiteral("Harkavel"));
     setWindowIcon(QIcon(QStringLiteral(":/images/harkavel.png")));
     resize(588, 543);
@@ -188,12 +191,15 @@ void TfrmClamAV::cmbLangChange() {
 }
 
 TfrmClamAV::~TfrmClamAV() {
+    UpdatePageCloseStep(); // waits for a running update, whose end still shows in the window
     FDestroying = true;
     if (FVirusScanner != nullptr) {
         FVirusScanner->Stop();
         FVirusScanner->WaitFor();
         delete FVirusScanner;
     }
+    if (MainWindowHandle == this)
+        MainWindowHandle = nullptr;
 }
 
 void TfrmClamAV::CreateActions() {
@@ -294,30 +300,6 @@ void TfrmClamAV::CreateScanPage() {
     Band->addWidget(lblScanTime);
     Layout->addLayout(Band);
     PageControl->addTab(tsScan, QStringLiteral("Virus Scan"));
-}
-
-void TfrmClamAV::CreateUpdatePage() {
-    tsUpdate = new QWidget;
-    auto* Layout = new QVBoxLayout(tsUpdate);
-    Layout->setContentsMargins(8, 7, 11, 14);
-    auto* Row = new QHBoxLayout;
-    Label3 = new QLabel(QStringLiteral("Progress:"));
-    lblDBName = new QLabel;
-    Row->addWidget(Label3);
-    Row->addWidget(lblDBName, 1);
-    pbDBUpdate = new QProgressBar;
-    pbDBUpdate->setRange(0, 100);
-    pbDBUpdate->setValue(0);
-    pbDBUpdate->setFixedHeight(17);
-    Label7 = new QLabel(QStringLiteral("Update Journal:"));
-    memLog = new QPlainTextEdit;
-    memLog->setReadOnly(true);
-    memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Layout->addLayout(Row);
-    Layout->addWidget(pbDBUpdate);
-    Layout->addWidget(Label7);
-    Layout->addWidget(memLog, 1);
-    PageControl->addTab(tsUpdate, QStringLiteral("Update"));
 }
 
 void TfrmClamAV::CreateStatusBar() {
@@ -530,6 +512,10 @@ void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
 }
 
 bool TfrmClamAV::event(QEvent* Event) {
+    if (Event->type() == QEvent::Type(WM_UPDATE_PROGRESS)) {
+        RunGuarded([&] { WMUpdateProgress(Event); });
+        return true; // the event owns the record and frees it
+    }
     if (Event->type() == QEvent::Type(WM_FREE_SCANNER)) {
         try {
             static_cast<TFreeScannerEvent*>(Event)->Scanner.reset();
@@ -573,5 +559,6 @@ void TfrmClamAV::ScanPageCloseStep() {
 
 void TfrmClamAV::closeEvent(QCloseEvent* Event) {
     ScanPageCloseStep();
+    UpdatePageCloseStep();
     Event->accept();
 }

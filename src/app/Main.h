@@ -4,11 +4,15 @@
 // Everything here runs on the main thread; the scanner thread reaches the window only through
 // its events, which run on the main thread.
 
+#include "platform/Interfaces.h"
 #include "settings/GnuGetText.h"
+#include "update/uFreshClam.h"
 
 #include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
+#include <cstdint>
+#include <functional>
 
 class QAction;
 class QComboBox;
@@ -27,6 +31,32 @@ class TVirusScanner;
 inline constexpr int WM_USER = 1024;
 inline constexpr int WM_FREE_SCANNER = WM_USER + 101;    // 1125: destroy an ended scanner
 inline constexpr int WM_UPDATE_PROGRESS = WM_USER + 102; // 1126: an update progress report
+
+// The main window, recorded once when it is created, before any worker thread exists: the only
+// object that code on worker threads posts to (the update thread's progress reports).
+extern QObject* MainWindowHandle;
+
+// One progress report of an update, posted with message 1126 and owned by the window from then
+// on. Texts are length-prefixed short strings in the system's narrow encoding (UTF-8 here), cut
+// to whole characters within 255 bytes; Percent is little-endian.
+struct TUpdateProgressRecord {
+    uint8_t FileName[256];
+    uint8_t JournalText[256];
+    uint8_t Percent[4];
+
+    void SetFileName(const QString& Text);
+    void SetJournalText(const QString& Text);
+    void SetPercent(int32_t Value);
+    QString GetFileName() const;
+    QString GetJournalText() const;
+    int32_t GetPercent() const;
+};
+static_assert(sizeof(TUpdateProgressRecord) == 516);
+
+// The journal's line after an update that installed a database: the engine loaded at the first
+// scan keeps its signatures for the whole run of the program.
+inline constexpr const char* RestartNotice =
+    "Scans keep using the old signatures until Harkavel is started again.";
 
 class TfrmClamAV : public QMainWindow {
     Q_OBJECT
@@ -58,9 +88,18 @@ public:
     QAction *actStartScan, *actStopScan, *actAddFile, *actAddFolder, *actDeleteViruses,
         *actStartUpdate, *actCancelUpdate, *actExit;
 
+    // The update page's progress handler, on the update thread: it reads nothing of the window
+    // but MainWindowHandle and hands the report over in a record it posts.
+    static void FreshClamProgress(void* Sender, const QString& JournalText, const QString& FileName,
+                                  int32_t Percent);
+    // The update page's termination handler; main thread only.
+    void FreshClamTerminate(IFreshClam* Sender);
+
     QStringList FInfectedFiles;
     TVirusScanner* FVirusScanner = nullptr;
     QDateTime FScanStartTime;
+    TInterfacePtr<IFreshClam> FFreshClam; // the service of the running update
+    bool FUpdating = false;               // reports and "Done." are shown only while it is set
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -70,7 +109,7 @@ private:
     void CreateActions();
     void CreateToolBar();
     void CreateScanPage();
-    void CreateUpdatePage();
+    void CreateUpdatePage(); // MainUpdatePage.cpp
     void CreateStatusBar();
     void AddDriveRows();
     void PageControlChange();
@@ -91,6 +130,11 @@ private:
     void ScannerTerminate(TVirusScanner* Scanner);
     void UpdateElapsedTime();
     void ScanPageCloseStep();
+    // The update page (MainUpdatePage.cpp), all on the main thread.
+    void actStartUpdateExecute();
+    void actCancelUpdateExecute();
+    void WMUpdateProgress(QEvent* Message); // message 1126, which owns its record
+    void UpdatePageCloseStep();
     void TranslateWindow();
     void cmbLangChange();
     void ShowEngineVersion();
@@ -101,8 +145,14 @@ private:
     // The state of a running scan not shown yet (see ScheduleScanDisplay).
     QString FProgressPath; // the latest file reported, until shown
     bool FScanDisplayPending = false;
-    qint64 FLastEventTime = 0; // ms since the epoch, of the latest scanner event
+    qint64 FLastEventTime = 0;       // ms since the epoch, of the latest scanner event
+    bool FDatabaseInstalled = false; // the running update has installed a database
 };
 
 // Where files that cannot be deleted now wait for the next program start.
 QString PendingDeletesFile();
+
+namespace testing {
+// Test seam: makes the service the next Start Update uses (an empty one: a new TFreshClam).
+void SetFreshClamFactory(std::function<IFreshClam*()> Factory);
+} // namespace testing

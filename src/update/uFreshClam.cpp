@@ -6,6 +6,7 @@
 #include "platform/ProgramPath.h"
 
 #include <QIODevice>
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -18,6 +19,7 @@ constexpr qint64 CheckBodyLimit = HeaderSize + 1;
 constexpr uint32_t StatusHandleCreated = 60, StatusHandleClosing = 70;
 
 const QString DefaultMirror = QStringLiteral("database.clamav.net");
+const QString InstalledReport = QStringLiteral("Database %1 updated to version %2");
 
 QString FileNameOf(const QString& Path) {
     return Path.mid(Path.lastIndexOf(PathDelimiter) + 1);
@@ -64,6 +66,13 @@ QString FailureText(const EWinInetHTTPException& Error) {
 QString DefaultMirrorHost() {
     const QString Override = qEnvironmentVariable("HARKAVEL_MIRROR").trimmed();
     return Override.isEmpty() ? DefaultMirror : Override;
+}
+
+bool IsInstalledReport(const QString& JournalText) {
+    // InstalledReport's shape: the thread's own texts are never translated.
+    static const QRegularExpression Pattern(
+        QStringLiteral("^Database .+ updated to version \\d+$"));
+    return Pattern.match(JournalText).hasMatch();
 }
 
 QStringList DefaultDatabases() {
@@ -270,8 +279,7 @@ void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
                CurrentPercentage());
         return;
     }
-    Report(QStringLiteral("Database %1 updated to version %2")
-               .arg(FFileName, QString::number(Item.RemoteHeader->version)),
+    Report(InstalledReport.arg(FFileName, QString::number(Item.RemoteHeader->version)),
            CurrentPercentage());
 }
 

@@ -45,6 +45,9 @@ QString DefaultMirrorHost();
 // folder's daily.cvd, then its main.cvd.
 QStringList DefaultDatabases();
 
+// True for the journal line of a database that the run has installed.
+bool IsInstalledReport(const QString& JournalText);
+
 // Failing statuses of Start and Cancel.
 inline constexpr uint16_t UpdateInProgressCode = 513; // "Update is already in-progress"
 inline constexpr uint16_t NothingToCancelCode = 514;  // "There is nothing to cancel"

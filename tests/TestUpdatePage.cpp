@@ -1,0 +1,283 @@
+// The "Update" page of the real window with the real updater against a real nginx mirror.
+
+#include "Main.h"
+#include "platform/Exceptions.h"
+#include "support/TestMirror.h"
+#include "support/TestSupport.h"
+#include "support/UpdateRecord.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <utime.h>
+
+using namespace support;
+
+namespace {
+
+constexpr int UpdateTimeout = 30000; // ms
+
+QStringList Journal(const TfrmClamAV& Window) {
+    return Window.memLog->toPlainText().split('\n', Qt::SkipEmptyParts);
+}
+
+bool WriteLocal(const QString& Path, const QByteArray& Bytes) {
+    if (!WriteFile(Path, Bytes))
+        return false;
+    const utimbuf Long_ago{978307200, 978307200}; // 2001: the mirror's copy is newer
+    return utime(QFile::encodeName(Path).constData(), &Long_ago) == 0;
+}
+
+void StallUntilClosed(int Socket) {
+    TRawServer::ReadRequestHead(Socket);
+    pollfd Wait{Socket, POLLIN, 0};
+    char Byte;
+    while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
+    }
+}
+
+} // namespace
+
+class TestUpdatePage : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase() { ResetEngineHolder(); }
+
+    void UpdatesTheDatabasesFromTheWindow();
+    void CancelsADownload();
+    void ShowsAFailedStartUntilCancelled();
+    void CutsLongTextsAtAWholeCharacter();
+    void ClosesDuringAnUpdate();
+    void ScansWhileUpdating();
+    void EndsOnlyOnTheMainThread();
+
+private:
+    QString Local(const QString& Name) const { return FFolder->Path() + Name; }
+    void StartUpdate(TfrmClamAV& Window);
+
+    std::unique_ptr<TNginxMirror> FMirror;
+    std::unique_ptr<TTestProgramFolder> FFolder;
+    QByteArray FGenuine, FOlder;
+};
+
+void TestUpdatePage::initTestCase() {
+    FMirror = std::make_unique<TNginxMirror>();
+    QVERIFY(FMirror->Started());
+    FGenuine = GenuineDatabase();
+    FOlder = WithHeaderVersion(FGenuine, 267);
+    QVERIFY(FMirror->Serve("daily.cvd", FGenuine));
+    QVERIFY(FMirror->Serve("main.cvd", FGenuine));
+    SetCurrentLanguage("en");
+}
+
+void TestUpdatePage::init() {
+    FFolder.reset(); // before the next one takes its place as the program's folder
+    FFolder = std::make_unique<TTestProgramFolder>();
+    qputenv("HARKAVEL_MIRROR", FMirror->Url(QString()).toUtf8());
+}
+
+void TestUpdatePage::cleanup() {
+    testing::SetFreshClamFactory(nullptr);
+    qunsetenv("HARKAVEL_MIRROR");
+}
+
+// Start Update as a user starts it: on the "Update" page, with the tool button.
+void TestUpdatePage::StartUpdate(TfrmClamAV& Window) {
+    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    QVERIFY(Window.tbiStartUpdate->isEnabled());
+    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+}
+
+void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    TfrmClamAV Window;
+    Window.show();
+    Window.memLog->setPlainText("a journal of an earlier update");
+    Window.lblDBName->setText("Done.");
+    StartUpdate(Window);
+    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actCancelUpdate);
+    QVERIFY(!Window.actStartScan->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
+
+    const QStringList Lines = Journal(Window);
+    QCOMPARE(Lines.first(), QString("Resolving name 127.0.0.1"));
+    QVERIFY(Lines.indexOf("Downloading daily.cvd, 47 signatures - 77.1 KB in size") <
+            Lines.indexOf("Downloading main.cvd, 47 signatures - 77.1 KB in size"));
+    QCOMPARE(Lines.mid(Lines.size() - 3),
+             QStringList({"Database main.cvd updated to version 268", RestartNotice, "Done."}));
+    QVERIFY(Lines.contains("Database daily.cvd updated to version 268"));
+    QCOMPARE(Window.lblDBName->text(), QString("Done."));
+    QCOMPARE(Window.pbDBUpdate->value(), 100);
+    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
+    QCOMPARE(Window.tbiStartUpdate->actions().size(), 1);
+    QVERIFY(Window.actStartScan->isEnabled()); // also while the "Update" page is shown
+    QVERIFY(!Window.FFreshClam);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
+    QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
+
+    // Once more: nothing is newer now, so no word about restarting.
+    StartUpdate(Window);
+    QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
+    const QStringList Again = Journal(Window);
+    QCOMPARE(Again.filter(QRegularExpression("^Database ")),
+             QStringList({"Database daily.cvd is up-to-date", "Database main.cvd is up-to-date"}));
+    QCOMPARE(Again.last(), QString("Done."));
+    QVERIFY(!Again.contains(RestartNotice));
+}
+
+void TestUpdatePage::CancelsADownload() {
+    qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8()); // 100 kB/s
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    TfrmClamAV Window;
+    Window.show();
+    StartUpdate(Window);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Window.lblDBName->text() == "daily.cvd" &&
+            Journal(Window).contains("Downloading daily.cvd, 47 signatures - 77.1 KB in size"),
+        UpdateTimeout);
+    QElapsedTimer Timer;
+    Timer.start();
+    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton); // it shows Cancel Update
+    qInfo("Cancel Update returned after %.2f ms", Timer.nsecsElapsed() / 1e6);
+    QVERIFY(!Window.FFreshClam); // the update thread has ended
+
+    const QStringList AtCancel = Journal(Window);
+    QCOMPARE(AtCancel.last(), QString("Update canceled"));
+    QVERIFY(!AtCancel.contains("Done."));
+    QCOMPARE(Window.lblDBName->text(), QString());
+    QCOMPARE(Window.pbDBUpdate->value(), 0);
+    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
+    QVERIFY(Window.actStartScan->isEnabled());
+    // Reports that were still queued are dropped unseen.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(Journal(Window), AtCancel);
+    QCOMPARE(Window.pbDBUpdate->value(), 0);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+// A service that refuses to start: a real one, already running when the window asks it.
+void TestUpdatePage::ShowsAFailedStartUntilCancelled() {
+    TRawServer Stalled(&StallUntilClosed);
+    TInterfacePtr<IFreshClam> Running(new TFreshClam);
+    QCOMPARE(Running->Start(nullptr, Stalled.Url(QString()), {}, 0, {}, {}), S_OK);
+    testing::SetFreshClamFactory([&] { return Running.Get(); });
+    TfrmClamAV Window;
+    Window.show();
+    StartUpdate(Window);
+    QCOMPARE(Journal(Window), QStringList{"Error - Update is already in-progress"});
+    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actCancelUpdate);
+    QVERIFY(Window.FUpdating);
+    QVERIFY(!Window.FFreshClam);
+
+    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+    QCOMPARE(Journal(Window),
+             QStringList({"Error - Update is already in-progress", "Update canceled"}));
+    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
+    QVERIFY(Window.actStartScan->isEnabled());
+    QVERIFY(!Window.FUpdating);
+    Running->SetOnProgress(nullptr);
+    Running->SetOnTerminate(nullptr);
+    QCOMPARE(Running->Cancel(), S_OK);
+}
+
+void TestUpdatePage::CutsLongTextsAtAWholeCharacter() {
+    TUpdateProgressRecord Record;
+    Record.SetJournalText(QString(300, QChar(0x00E9))); // é: two bytes each
+    QCOMPARE(Record.GetJournalText(), QString(127, QChar(0x00E9)));
+    Record.SetFileName(QString(130, QChar(0x20AC)).prepend("x")); // €: three bytes each
+    QCOMPARE(Record.GetFileName(), QString(84, QChar(0x20AC)).prepend("x"));
+    Record.SetPercent(-7);
+    QCOMPARE(Record.Percent[0], uint8_t(0xF9)); // little-endian
+    QCOMPARE(Record.GetPercent(), -7);
+
+    // Shown by the window while an update runs (here one that waits for its mirror).
+    TRawServer Stalled(&StallUntilClosed);
+    qputenv("HARKAVEL_MIRROR", Stalled.Url(QString()).toUtf8());
+    TfrmClamAV Window;
+    Window.show();
+    StartUpdate(Window);
+    QTRY_COMPARE(Stalled.Accepted(), 1);
+    const QString Long = QString(254, 'a') + QChar(0x00E9) + "tail"; // é on bytes 255 and 256
+    std::thread([&] { TfrmClamAV::FreshClamProgress(nullptr, Long, Long, 42); }).join();
+    QTRY_COMPARE(Window.pbDBUpdate->value(), 42);
+    QCOMPARE(Journal(Window).last(), QString(254, 'a'));
+    QCOMPARE(Window.lblDBName->text(), QString(254, 'a'));
+
+    // A report without a journal text moves only the bar and the label.
+    const qsizetype Lines = Journal(Window).size();
+    std::thread([&] { TfrmClamAV::FreshClamProgress(nullptr, QString(), "main.cvd", 250); }).join();
+    QTRY_COMPARE(Window.lblDBName->text(), QString("main.cvd"));
+    QCOMPARE(Window.pbDBUpdate->value(), 100); // the nearest end
+    QCOMPARE(Journal(Window).size(), Lines);
+    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+}
+
+void TestUpdatePage::ClosesDuringAnUpdate() {
+    qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8());
+    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    auto* Window = new TfrmClamAV;
+    Window->show();
+    StartUpdate(*Window);
+    QTRY_VERIFY_WITH_TIMEOUT(Journal(*Window).filter("Downloading daily.cvd").size() == 1,
+                             UpdateTimeout);
+    QVERIFY(Window->close()); // stops the update and waits for its thread
+    QVERIFY(!Window->FFreshClam);
+    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    delete Window; // reports still queued go with it
+    QCoreApplication::sendPostedEvents();
+}
+
+void TestUpdatePage::ScansWhileUpdating() {
+    FFolder->WriteSampleDatabase();
+    ResetEngineHolder(); // the scan loads this folder's databases
+    TfrmClamAV Window;
+    Window.show();
+    Window.AddTargetRow(ClamTestFiles);
+    Window.actStartScan->trigger();
+    StartUpdate(Window);
+    QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(Window.FVirusScanner == nullptr, 120000);
+    QVERIFY(Journal(Window).contains("Database daily.cvd updated to version 268"));
+    QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
+    QVERIFY(Window.lvScanner->topLevelItemCount() >= 40);
+    for (int I = 0; I < Window.lvScanner->topLevelItemCount(); ++I)
+        QCOMPARE(Window.lvScanner->topLevelItem(I)->text(0), ClamExeVirusName);
+    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+}
+
+void TestUpdatePage::EndsOnlyOnTheMainThread() {
+    TfrmClamAV Window;
+    QString Unit;
+    int Line = 0;
+    std::thread([&] {
+        try {
+            Window.FreshClamTerminate(nullptr);
+        } catch (const EAssertionFailed& Failure) {
+            Unit = Failure.Unit();
+            Line = Failure.Line();
+        }
+    }).join();
+    QCOMPARE(Unit, QString("Main"));
+    QVERIFY(Line > 0);
+}
+
+QTEST_MAIN(TestUpdatePage)
+#include "TestUpdatePage.moc"
