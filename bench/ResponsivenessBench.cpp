@@ -4,21 +4,26 @@
 //     repaint would be handled;
 //   - the scan's duration through the window against TVirusScanner alone with empty handlers,
 //     the timer running in both.
+//   - with --update-megabytes N, the same lateness during an update from the window that
+//     downloads a database of N MB from a local nginx mirror (--files 0 skips the scans).
 // One file in a hundred holds EICAR by default, so the result list grows during the scan too.
 //
-//   ResponsivenessBench [--files N] [--rounds N] [--infected-every N]
+//   ResponsivenessBench [--files N] [--rounds N] [--infected-every N] [--update-megabytes N]
 // Run it with QT_QPA_PLATFORM=offscreen (or under Xvfb) and TMPDIR on tmpfs.
 
 #include "Main.h"
 #include "Median.h"
 #include "engine/uVirusScanner.h"
 #include "platform/ProgramPath.h"
+#include "support/TestMirror.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -26,6 +31,7 @@
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
+#include <utime.h>
 
 namespace {
 
@@ -121,6 +127,38 @@ QString IdleLateness(int Milliseconds) {
     return Probe.Summary();
 }
 
+// An update from the window that downloads one database of Megabytes from a local mirror.
+// Its body is no real database, so the update ends with the damaged-download line.
+QString UpdateInWindow(TfrmClamAV& Window, const QString& ProgramFolder, qint64 Megabytes,
+                       double& Seconds) {
+    support::TNginxMirror Mirror;
+    if (!Mirror.Started())
+        return QStringLiteral("nginx did not start");
+    {
+        QFile Big(Mirror.Root() + "/daily.cvd");
+        Big.open(QIODevice::WriteOnly);
+        Big.write(support::GenuineDatabase().left(512));
+        const QByteArray Piece(1 << 20, 'x');
+        for (qint64 M = 0; M < Megabytes; ++M)
+            Big.write(Piece);
+        Big.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    const QString Local = ProgramFolder + "/daily.cvd";
+    support::WriteFile(Local, support::WithHeaderVersion(support::GenuineDatabase(), 267));
+    const utimbuf LongAgo{978307200, 978307200};
+    utime(QFile::encodeName(Local).constData(), &LongAgo);
+    qputenv("HARKAVEL_MIRROR", Mirror.Url(QString()).toUtf8());
+    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    QElapsedTimer Clock;
+    Clock.start();
+    TLatencyProbe Probe;
+    Window.actStartUpdate->trigger();
+    RunUntil([&] { return Window.memLog->toPlainText().endsWith(QLatin1String("Done.")); });
+    Seconds = Clock.nsecsElapsed() / 1e9;
+    QFile::remove(Local);
+    return Probe.Summary();
+}
+
 double MainThreadSeconds() {
     timespec Now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
@@ -138,6 +176,7 @@ long PeakMegabytes() {
 int main(int argc, char* argv[]) {
     QApplication Application(argc, argv);
     int Files = 200000, Rounds = 3, InfectedEvery = 100;
+    qint64 UpdateMegabytes = 0;
     const QStringList Arguments = Application.arguments();
     for (int I = 1; I + 1 < Arguments.size(); I += 2) {
         if (Arguments[I] == "--files")
@@ -146,6 +185,8 @@ int main(int argc, char* argv[]) {
             Rounds = Arguments[I + 1].toInt();
         else if (Arguments[I] == "--infected-every")
             InfectedEvery = std::max(1, Arguments[I + 1].toInt());
+        else if (Arguments[I] == "--update-megabytes")
+            UpdateMegabytes = Arguments[I + 1].toLongLong();
     }
     QTemporaryDir ProgramFolder, TreeFolder;
     QFile Database(ProgramFolder.path() + "/bench.ndb");
@@ -165,7 +206,7 @@ int main(int argc, char* argv[]) {
     std::printf("idle window: %s\n", qPrintable(IdleLateness(3000)));
 
     QList<double> Ratios;
-    for (int Round = 1; Round <= Rounds; ++Round) {
+    for (int Round = 1; Files > 0 && Round <= Rounds; ++Round) {
         int AloneViruses = 0, WindowViruses = 0;
         QString AloneLateness, WindowLateness;
         const double AloneStart = MainThreadSeconds();
@@ -184,7 +225,17 @@ int main(int argc, char* argv[]) {
             AloneViruses != (Files + InfectedEvery - 1) / InfectedEvery)
             return 2;
     }
-    std::printf("median ratio window/alone %.3f; peak memory %ld MB\n", Median(Ratios),
-                PeakMegabytes());
+    if (!Ratios.isEmpty())
+        std::printf("median ratio window/alone %.3f; peak memory %ld MB\n", Median(Ratios),
+                    PeakMegabytes());
+    if (UpdateMegabytes > 0) {
+        double Seconds = 0;
+        const QString Lateness =
+            UpdateInWindow(Window, ProgramFolder.path(), UpdateMegabytes, Seconds);
+        std::printf(
+            "updating window (%lld MB download, %.2f s): %s\n  journal ends: %s\n", UpdateMegabytes,
+            Seconds, qPrintable(Lateness),
+            qPrintable(Window.memLog->toPlainText().section('\n', -3).replace('\n', " | ")));
+    }
     return 0;
 }

@@ -1,10 +1,11 @@
 // Renders the real window into PNG files for review: Screenshots OUTPUT_FOLDER.
 // The scan page after a scan of ClamAV's samples and a file the engine cannot open, the update
-// page, and the window in German.
+// page after an update from a local nginx mirror, and the window in German.
 
 #include "Main.h"
 #include "platform/ProgramPath.h"
 #include "settings/GnuGetText.h"
+#include "support/TestMirror.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
 
@@ -43,7 +45,15 @@ int main(int argc, char* argv[]) {
     while (Window.FVirusScanner != nullptr && !Deadline.hasExpired())
         QTest::qWait(20);
     Save(Window, Out + "/scan-page.png");
+    support::TNginxMirror Mirror; // serves the genuine test database as both databases
+    Mirror.Serve("daily.cvd", support::GenuineDatabase());
+    Mirror.Serve("main.cvd", support::GenuineDatabase());
+    qputenv("HARKAVEL_MIRROR", Mirror.Url(QString()).toUtf8());
     Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    Window.actStartUpdate->trigger();
+    Deadline.setRemainingTime(60000);
+    while (!Window.memLog->toPlainText().endsWith("Done.") && !Deadline.hasExpired())
+        QTest::qWait(20);
     Save(Window, Out + "/update-page.png");
     Window.PageControl->setCurrentWidget(Window.tsScan);
     const int German = Window.cmbLang->findData("de");
