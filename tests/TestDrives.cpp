@@ -3,6 +3,7 @@
 #include "platform/NativePath.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +15,8 @@ class TestDrives : public QObject {
 private slots:
     void ListsRealVolumesOnceAndTheRootAlways();
     void DeletesScheduledFilesAtTheNextStart();
-    void KeepsWhatCannotBeDeleted();
+    void NeverDeletesAnotherFileAtTheSamePath();
+    void KeepsWhatMaySucceedLater();
 };
 
 void TestDrives::ListsRealVolumesOnceAndTheRootAlways() {
@@ -47,10 +49,14 @@ void TestDrives::DeletesScheduledFilesAtTheNextStart() {
     const int Fd = open(OddNative.constData(), O_CREAT | O_WRONLY, 0644);
     QVERIFY(Fd >= 0);
     close(Fd);
+    const QString Gone = Dir.path() + "/gone.exe";
+    QVERIFY(support::WriteFile(Gone, "x"));
     QVERIFY(ScheduleDeleteOnRestart(List, Plain));
     QVERIFY(ScheduleDeleteOnRestart(List, PathFromNative(OddNative)));
     QVERIFY(ScheduleDeleteOnRestart(List, Plain)); // listed once
-    QVERIFY(ScheduleDeleteOnRestart(List, Dir.path() + "/already-gone"));
+    QVERIFY(ScheduleDeleteOnRestart(List, Gone));
+    QVERIFY(QFile::remove(Gone));
+    QVERIFY(!ScheduleDeleteOnRestart(List, Dir.path() + "/never-there")); // nothing to note
     QCOMPARE(DeleteScheduledFiles(List), 0);
     QVERIFY(!QFile::exists(Plain));
     QVERIFY(access(OddNative.constData(), F_OK) != 0);
@@ -58,17 +64,47 @@ void TestDrives::DeletesScheduledFilesAtTheNextStart() {
     QCOMPARE(DeleteScheduledFiles(List), 0);
 }
 
-void TestDrives::KeepsWhatCannotBeDeleted() {
+// Only the file that was noted is deleted: what took its place since stays, and so does every
+// file of a list that names no identities.
+void TestDrives::NeverDeletesAnotherFileAtTheSamePath() {
     QTemporaryDir Dir;
     const QString List = Dir.path() + "/PendingDeletes";
-    // A folder that is not empty cannot be unlinked: it stands for a file still in use.
-    QVERIFY(support::WriteFile(Dir.path() + "/busy/inside", "x"));
-    QVERIFY(support::WriteFile(Dir.path() + "/gone.exe", "x"));
-    QVERIFY(ScheduleDeleteOnRestart(List, Dir.path() + "/busy"));
-    QVERIFY(ScheduleDeleteOnRestart(List, Dir.path() + "/gone.exe"));
-    QCOMPARE(DeleteScheduledFiles(List), 1);
-    QVERIFY(!QFile::exists(Dir.path() + "/gone.exe"));
-    QCOMPARE(DeleteScheduledFiles(List), 1); // kept for the start after
+    const QString Path = Dir.path() + "/report.doc";
+    QVERIFY(support::WriteFile(Path, "infected"));
+    QVERIFY(ScheduleDeleteOnRestart(List, Path));
+    QVERIFY(QFile::remove(Path));
+    QVERIFY(support::WriteFile(Path, "the user's new report"));
+    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QCOMPARE(support::ReadFile(Path), QByteArray("the user's new report"));
+    QVERIFY(!QFile::exists(List));
+
+    QVERIFY(support::WriteFile(List, PathToNative(Path) + '\0')); // bare paths
+    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QVERIFY(QFile::exists(Path));
+}
+
+void TestDrives::KeepsWhatMaySucceedLater() {
+    QTemporaryDir Dir;
+    const QString List = Dir.path() + "/PendingDeletes";
+    // A folder (the file's name taken by a folder since): it can never be deleted as a file.
+    QVERIFY(support::WriteFile(Dir.path() + "/folder/inside", "x"));
+    QVERIFY(ScheduleDeleteOnRestart(List, Dir.path() + "/folder"));
+    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QVERIFY(QFile::exists(Dir.path() + "/folder/inside"));
+
+    // A file that is a mount point cannot be unlinked while mounted (EBUSY): kept.
+    const QString Busy = Dir.path() + "/busy.exe";
+    QVERIFY(support::WriteFile(Busy, "x"));
+    QVERIFY(support::WriteFile(Dir.path() + "/other", "y"));
+    if (QProcess::execute("mount", {"--bind", Dir.path() + "/other", Busy}) != 0)
+        QSKIP("no bind mount to be had here");
+    const bool Noted = ScheduleDeleteOnRestart(List, Busy);
+    const int Left = DeleteScheduledFiles(List);
+    const int LeftAgain = DeleteScheduledFiles(List);
+    QProcess::execute("umount", {Busy});
+    QVERIFY(Noted);
+    QCOMPARE(Left, 1);
+    QCOMPARE(LeftAgain, 1); // kept for the start after
 }
 
 QTEST_GUILESS_MAIN(TestDrives)

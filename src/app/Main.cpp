@@ -1,9 +1,11 @@
 #include "Main.h"
 #include "Harkavel.h"
 
+#include "engine/LibClamAV.h"
 #include "engine/uVirusScanner.h"
 #include "platform/DeleteOnRestart.h"
 #include "platform/Drives.h"
+#include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "settings/GTLanguageList.h"
 #include "settings/GetTextIgnores.h"
@@ -30,9 +32,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <clamav.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -92,10 +92,6 @@ void FollowAccelerator(QAction* Action) {
 
 } // namespace
 
-QString PendingDeletesFile() {
-    return SettingsFolder() + QStringLiteral("PendingDeletes");
-}
-
 QObject* MainWindowHandle = nullptr;
 
 TfrmClamAV::TfrmClamAV() {
@@ -143,8 +139,7 @@ TfrmClamAV::TfrmClamAV() {
 
 void TfrmClamAV::ShowEngineVersion() {
     // The linked engine's own version, not the version the panel once named.
-    StatusPanel0->setText(Translate(QStringLiteral("ClamAV Engine Version ")) +
-                          QString::fromUtf8(cl_retver()));
+    StatusPanel0->setText(Translate(QStringLiteral("ClamAV Engine Version ")) + EngineVersion());
     StatusPanel0->setMinimumWidth(
         std::max(170, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 8));
 }
@@ -528,24 +523,32 @@ bool TfrmClamAV::event(QEvent* Event) {
 }
 
 void TfrmClamAV::actDeleteVirusesExecute() {
+    // A running scan keeps adding finds while the message boxes below wait for the user: only
+    // what is listed now is deleted and taken off the list.
+    const qsizetype Files = FInfectedFiles.size();
+    const int Rows = lvScanner->topLevelItemCount();
     if (QMessageBox::question(this, QStringLiteral("Harkavel"),
                               Translate("Are you sure you want to delete all virus infected "
                                         "files?"),
                               QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    bool Failed = false;
-    for (const QString& Path : FInfectedFiles) {
-        if (unlink(PathToNative(Path).constData()) != 0) {
-            ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
+    bool Failed = false, Recorded = true;
+    for (const QString& Path : FInfectedFiles.mid(0, Files)) {
+        if (!RemoveFile(Path)) {
+            Recorded &= ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
             Failed = true;
         }
     }
     if (Failed)
-        QMessageBox::information(this, QStringLiteral("Harkavel"),
-                                 Translate("Some files can not be deleted right now. Harkavel "
-                                           "will try again the next time it starts."));
-    lvScanner->clear();
-    FInfectedFiles.clear();
+        QMessageBox::information(
+            this, QStringLiteral("Harkavel"),
+            Recorded ? Translate("Some files can not be deleted right now. Harkavel will try "
+                                 "again the next time it starts.")
+                     : Translate("Some files can not be deleted right now, and Harkavel could "
+                                 "not note them to try again."));
+    for (int Row = 0; Row < Rows; ++Row)
+        delete lvScanner->takeTopLevelItem(0);
+    FInfectedFiles.remove(0, Files);
     UpdateDeleteVirusesState();
 }
 

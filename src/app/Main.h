@@ -149,9 +149,6 @@ private:
     bool FDatabaseInstalled = false; // the running update has installed a database
 };
 
-// Where files that cannot be deleted now wait for the next program start.
-QString PendingDeletesFile();
-
 namespace testing {
 // Test seam: makes the service the next Start Update uses (an empty one: a new TFreshClam).
 void SetFreshClamFactory(std::function<IFreshClam*()> Factory);

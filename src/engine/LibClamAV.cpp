@@ -39,6 +39,10 @@ int InitEngineLibrary() {
     return Status;
 }
 
+QString EngineVersion() {
+    return QString::fromUtf8(cl_retver());
+}
+
 QString EngineErrorText(int Status) {
     return QString::fromUtf8(cl_strerror(static_cast<cl_error_t>(Status)));
 }

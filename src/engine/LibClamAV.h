@@ -79,5 +79,8 @@ void RouteEngineMessages();
 // scanner loading its engine, the updater verifying a download); its status every time.
 int InitEngineLibrary();
 
+// The linked engine library's own version ("1.4.6").
+QString EngineVersion();
+
 // The engine's text for an engine status.
 QString EngineErrorText(int Status);

@@ -5,11 +5,13 @@
 #include <QFile>
 #include <QSet>
 #include <QStringList>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -128,6 +130,10 @@ TFileAttributes GetFileAttributes(const QString& Path) {
     if (stat(Native.constData(), &Info) != 0)
         return FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT;
     return AttributesOfFollowed(Info) | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+bool RemoveFile(const QString& Path) {
+    return unlink(PathToNative(Path).constData()) == 0 || errno == ENOENT;
 }
 
 QDateTime GetFileLastWriteTime(const QString& Path) {

@@ -31,6 +31,10 @@ bool IsSpecialFile(const QByteArray& NativePath);
 // The last-write time of a file, in UTC; an invalid date-time when it cannot be read.
 QDateTime GetFileLastWriteTime(const QString& Path);
 
+// Deletes a file (not a folder). True when it is gone afterwards: deleted now, or gone before
+// (a file listed twice is deleted once).
+bool RemoveFile(const QString& Path);
+
 struct TSearchRec {
     QString Name;
     TFileAttributes Attributes = 0;

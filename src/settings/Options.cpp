@@ -25,6 +25,10 @@ QString SettingsFile() {
 
 } // namespace
 
+QString PendingDeletesFile() {
+    return SettingsFolder() + QStringLiteral("PendingDeletes");
+}
+
 QString SettingsFolder() {
     QString Folder = ApplicationDataFolder();
     if (!Folder.endsWith(u'/'))

@@ -27,3 +27,5 @@ void FreeOptions();
 // The settings folder, with its trailing delimiter, created when missing: on Linux
 // $XDG_CONFIG_HOME/Harkavel/, or ~/.config/Harkavel/ when XDG_CONFIG_HOME is unset or empty.
 QString SettingsFolder();
+// Where files that cannot be deleted now wait for the next program start.
+QString PendingDeletesFile();
