@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <sys/stat.h>
 #include <thread>
 
 using support::BuildMo;
@@ -36,6 +37,7 @@ private slots:
     void ReadsBothByteOrdersWithAndWithoutHashTable_data();
     void ReadsBothByteOrdersWithAndWithoutHashTable();
     void RefusesCorruptCatalogues();
+    void ReadsOnlyRegularCataloguesOfSensibleSize();
     void NeverLoopsInAFullHashTable();
     void TranslatesInTheCurrentLanguage();
     void ReadsTheSpanishCatalogueForCatalanGalicianAndBasque();
@@ -109,6 +111,22 @@ void TestGnuGetText::RefusesCorruptCatalogues() {
     QVERIFY(WithoutHash); // the table is not used; binary search still finds everything
     QCOMPARE(Find(*WithoutHash, "Update"), std::optional<QByteArray>("Aktualisierung"));
     QVERIFY(!TMoFile::FromFile(FFolder.path() + "/missing.mo"));
+}
+
+// A FIFO in a catalogue's place would block the start for ever, /dev/zero or a huge file would
+// exhaust memory: each is read as a broken catalogue.
+void TestGnuGetText::ReadsOnlyRegularCataloguesOfSensibleSize() {
+    QTemporaryDir Folder;
+    const QString Fifo = Folder.filePath("Harkavelfr.mo");
+    QCOMPARE(mkfifo(QFile::encodeName(Fifo).constData(), 0600), 0);
+    QVERIFY(!TMoFile::FromFile(Fifo));
+    QVERIFY(!TMoFile::FromFile("/dev/zero"));
+    QVERIFY(!TMoFile::FromFile(Folder.path()));
+    const QString Huge = Folder.filePath("Harkavelit.mo");
+    QFile File(Huge);
+    QVERIFY(File.open(QIODevice::WriteOnly) && File.resize(MaxCatalogueSize + 1));
+    File.close();
+    QVERIFY(!TMoFile::FromFile(Huge));
 }
 
 void TestGnuGetText::NeverLoopsInAFullHashTable() {

@@ -1,10 +1,14 @@
 #include "settings/Options.h"
 #include "support/TestSupport.h"
+#include "xml/SimpleXML.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +41,8 @@ private slots:
     void ReplacesABrokenFileWithAGoodOne();
     void KeepsTheOldFileWhenWritingFails();
     void FallsBackToDotConfig();
+    void NeverHangsOrFloodsOnAStrangeFile();
+    void ReadsADeeplyNestedFileInLinearTime();
 
 private:
     TRun Run(const QByteArray& Existing, const QString& Pick = QString());
@@ -143,6 +149,37 @@ void TestOptions::FallsBackToDotConfig() {
     qputenv("HOME", Home);
     QCOMPARE(Folder, FHome->path() + "/.config/Harkavel/");
     QVERIFY(QFileInfo(Folder).isDir());
+}
+
+// A FIFO in the settings file's place would block the start for ever; /dev/zero or a huge
+// file would exhaust memory. Each is read as no file: the language stays the default.
+void TestOptions::NeverHangsOrFloodsOnAStrangeFile() {
+    QDir().mkpath(FHome->path() + "/Harkavel");
+    QCOMPARE(mkfifo(QFile::encodeName(File()).constData(), 0600), 0);
+    QCOMPARE(Run(QByteArray()).Language, QString("en"));
+    QFile::remove(File());
+    QVERIFY(QFile::link("/dev/zero", File()));
+    QCOMPARE(Run(QByteArray()).Language, QString("en"));
+    QFile::remove(File());
+    QString Huge = FileFor("de");
+    Huge.insert(Huge.indexOf("<options>"), "<!--" + QString(600000, 'x') + "-->");
+    QCOMPARE(Run(support::Utf16Bytes(Huge)).Language, QString("en")); // over 1 MiB
+    Huge.replace(QString(600000, 'x'), QString(400000, 'x'));
+    QCOMPARE(Run(support::Utf16Bytes(Huge)).Language, QString("de")); // under it
+}
+
+// The language's text inside as many nested elements as the reader takes: read once, not
+// copied once per level.
+void TestOptions::ReadsADeeplyNestedFileInLinearTime() {
+    constexpr int Depth = MaxXmlDepth - 10;
+    const QString Text(400000, 'z');
+    QString Nested = "<?xml version=\"1.0\"?><options><language>";
+    Nested += QString("<a>").repeated(Depth) + Text + QString("</a>").repeated(Depth);
+    Nested += "</language></options>";
+    QElapsedTimer Timer;
+    Timer.start();
+    QCOMPARE(Run(support::Utf16Bytes(Nested)).Language, Text);
+    qInfo("read in %lld ms", Timer.elapsed());
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

@@ -132,6 +132,35 @@ TFileAttributes GetFileAttributes(const QString& Path) {
     return AttributesOfFollowed(Info) | FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
+bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes) {
+    Bytes.clear();
+    const int File = open(PathToNative(Path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (File < 0)
+        return false;
+    struct stat Info;
+    bool Read = fstat(File, &Info) == 0 && S_ISREG(Info.st_mode) && Info.st_size <= Limit;
+    if (Read) {
+        // One byte more than fstat said: a file that grew meanwhile is not taken half-read.
+        Bytes.resize(qsizetype(Info.st_size) + 1);
+        qsizetype Got = 0;
+        while (Read && Got < Bytes.size()) {
+            const ssize_t Now = read(File, Bytes.data() + Got, size_t(Bytes.size() - Got));
+            if (Now == 0)
+                break;
+            if (Now > 0)
+                Got += Now;
+            else
+                Read = errno == EINTR;
+        }
+        Read = Read && Got == Info.st_size;
+        Bytes.truncate(Got);
+    }
+    close(File);
+    if (!Read)
+        Bytes.clear();
+    return Read;
+}
+
 bool RemoveFile(const QString& Path) {
     return unlink(PathToNative(Path).constData()) == 0 || errno == ENOENT;
 }

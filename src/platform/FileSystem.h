@@ -35,6 +35,11 @@ QDateTime GetFileLastWriteTime(const QString& Path);
 // (a file listed twice is deleted once).
 bool RemoveFile(const QString& Path);
 
+// Reads a whole regular file of at most Limit bytes. False, with Bytes empty, for anything
+// else: a FIFO (which would block), a device (which may never end), a folder, a larger file,
+// or one that cannot be read. Never blocks on opening.
+bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes);
+
 struct TSearchRec {
     QString Name;
     TFileAttributes Attributes = 0;

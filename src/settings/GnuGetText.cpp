@@ -2,6 +2,7 @@
 
 #include "GetTextIgnores.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
 
@@ -73,10 +74,10 @@ std::unique_ptr<TMoFile> TMoFile::FromBytes(QByteArray Bytes) {
 }
 
 std::unique_ptr<TMoFile> TMoFile::FromFile(const QString& Path) {
-    QFile File(QFile::decodeName(PathToNative(Path)));
-    if (!File.open(QIODevice::ReadOnly))
-        return nullptr;
-    return FromBytes(File.readAll());
+    QByteArray Bytes;
+    if (!ReadRegularFile(Path, MaxCatalogueSize, Bytes))
+        return nullptr; // a FIFO, a device or a huge file is as good as a broken catalogue
+    return FromBytes(Bytes);
 }
 
 uint32_t TMoFile::Word(size_t Offset) const {

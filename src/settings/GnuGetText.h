@@ -21,6 +21,9 @@
 // A MO catalogue in memory, read by a reader of the published GNU format (either byte order).
 // Every offset and length is checked against the file, so a corrupt or hostile file fails to
 // open instead of being read past its end.
+// A catalogue larger than this is treated as a broken one.
+inline constexpr qint64 MaxCatalogueSize = 16 << 20;
+
 class TMoFile {
 public:
     // Null when the bytes are no well-formed catalogue.

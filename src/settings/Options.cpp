@@ -2,8 +2,10 @@
 
 #include "platform/DebugOutput.h"
 #include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
 #include "xml/SimpleXML.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <memory>
@@ -55,10 +57,14 @@ TOptions::~TOptions() {
 void TOptions::ReadFile() {
     const IXmlDocument Document = CreateDocument("options", "1.0", QString());
     try {
-        QFile File(SettingsFile());
-        if (!File.open(QIODevice::ReadOnly))
+        // Only a regular file of sensible size: a FIFO in its place would hang the start, and
+        // /dev/zero or a huge file would exhaust memory. Either is as good as no file.
+        QByteArray Bytes;
+        if (!ReadRegularFile(SettingsFile(), MaxSettingsFileSize, Bytes))
             return;
-        Document->LoadFromStream(File);
+        QBuffer Stream(&Bytes);
+        Stream.open(QIODevice::ReadOnly);
+        Document->LoadFromStream(Stream);
         if (const IXmlElement Root = Document->DocumentElement())
             Language = Root->ChildText("language", QString());
     } catch (...) {

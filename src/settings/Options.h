@@ -5,6 +5,9 @@
 
 #include <QString>
 
+// A settings file larger than this is treated as a broken one.
+inline constexpr qint64 MaxSettingsFileSize = 1 << 20;
+
 class TOptions {
 public:
     TOptions();  // sets the defaults, then reads the settings file

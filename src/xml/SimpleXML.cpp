@@ -359,21 +359,39 @@ QString TXmlNode::ChildrenXml(int Depth) const {
     return Out;
 }
 
+void TXmlNode::AppendText(QString& Out) const {
+    const QString Text = GetText();
+    if (Text.isEmpty())
+        return;
+    if (!Out.isEmpty())
+        Out += u' ';
+    Out += Text;
+}
+
 QString TXmlNode::ChildrenText() const {
-    QStringList Texts;
+    QString Out;
+    AppendChildrenText(Out);
+    return Out;
+}
+
+// The texts of the element, text and CDATA children that have one, joined by spaces.
+void TXmlNode::AppendChildrenText(QString& Out) const {
     for (const IXmlNode& Child : FChildren) {
         const TXmlNodeType Type = Child->NodeType();
-        if (Type != ELEMENT_NODE && Type != TEXT_NODE && Type != CDATA_SECTION_NODE)
-            continue;
-        const QString Text = Child->GetText();
-        if (!Text.isEmpty())
-            Texts << Text;
+        if (Type == ELEMENT_NODE || Type == TEXT_NODE || Type == CDATA_SECTION_NODE)
+            Child->AppendText(Out);
     }
-    return Texts.join(u' ');
 }
 
 QString TXmlElement::GetText() const {
     return ChildNodes().isEmpty() ? FValue : ChildrenText();
+}
+
+void TXmlElement::AppendText(QString& Out) const {
+    if (ChildNodes().isEmpty())
+        TXmlNode::AppendText(Out);
+    else
+        AppendChildrenText(Out);
 }
 
 void TXmlElement::SetText(const QString& Text) {

@@ -77,6 +77,9 @@ public:
     virtual QString NodeName() const = 0;
     virtual TXmlNodeType NodeType() const = 0;
     virtual QString GetText() const = 0;
+    // Appends GetText() to Out, after a space when Out holds text already. Elements hand this
+    // on to their children, so a deep tree's text is copied once, not once per level.
+    virtual void AppendText(QString& Out) const;
     virtual void SetText(const QString& Text);
     // The text form of the node at the given depth (elements enclosing it).
     virtual QString Xml(int Depth) const = 0;
@@ -98,6 +101,7 @@ protected:
     QString ChildrenXml(int Depth) const;
     // Texts of element, text and CDATA children, the empty ones left out, joined by a space.
     QString ChildrenText() const;
+    void AppendChildrenText(QString& Out) const;
     virtual void ChildrenChanged() {}
 
     QList<TXmlAttribute> FAttributes;
@@ -114,6 +118,7 @@ public:
     QString NodeName() const override { return FTagName; }
     TXmlNodeType NodeType() const override { return ELEMENT_NODE; }
     QString GetText() const override;
+    void AppendText(QString& Out) const override;
     void SetText(const QString& Text) override;
     QString Xml(int Depth) const override;
 
