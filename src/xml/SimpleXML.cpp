@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -471,6 +472,12 @@ void TXmlDocument::SaveToFile(const QString& Path) const {
     // Written beside the old file and renamed over it: a crash or a full disk leaves the old
     // file whole, never a cut-off one. Unbuffered, because Qt 6.4 loses the error of a failed
     // buffered write and would then commit the cut-off file.
+    // QSaveFile writes through a symbolic link to the file it names, which keeps a linked
+    // settings file working; a link to anything but a regular file (a device, a FIFO) is
+    // replaced instead, or the save would overwrite that device.
+    const QFileInfo Info(Path);
+    if (Info.isSymLink() && !Info.isFile() && Info.exists())
+        QFile::remove(Path);
     QSaveFile File(Path);
     if (!File.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw Exception(
