@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -66,6 +67,7 @@ class TestVirusScanner : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
     void EmptyTargetListStillLoadsTheEngine();
     void AnnouncesEveryThirdFile();
     void AnnouncesAnInfectedFirstFileBeforeItsVirus();
@@ -77,6 +79,8 @@ private slots:
     void StopsADeepWalkAtTheNextEntry();
     void ASecondScanReusesTheLoadedEngine();
     void ReportsMissingDatabasesWithTheProgramFolder();
+    void WalksAFolderMountedInsideItselfOnce();
+    void ScansEveryFileOfAVeryDeepTree();
 
 private:
     support::TTestProgramFolder FProgramFolder;
@@ -84,6 +88,13 @@ private:
 
 void TestVirusScanner::initTestCase() {
     FProgramFolder.WriteSampleDatabase();
+}
+
+void TestVirusScanner::init() {
+    if (QFile::exists(FProgramFolder.Path() + "harkavel-test.ndb"))
+        return;
+    FProgramFolder.WriteSampleDatabase(); // a test took it away: the next scan loads it again
+    support::ResetEngineHolder();
 }
 
 void TestVirusScanner::EmptyTargetListStillLoadsTheEngine() {
@@ -260,6 +271,57 @@ void TestVirusScanner::ReportsMissingDatabasesWithTheProgramFolder() {
              QStringList({"error " + FProgramFolder.Path() + " Can't open file or directory"}));
     QVERIFY(!TClamDatabase::Instance()->IsLoaded());
     support::ResetEngineHolder();
+}
+
+// A bind mount of a folder inside itself: the walk would go round for ever (until the paths
+// grow too long) and report the same file again at every turn.
+void TestVirusScanner::WalksAFolderMountedInsideItselfOnce() {
+    QTemporaryDir Dir;
+    const QString Tree = Dir.path() + "/tree";
+    QVERIFY(support::WriteFile(Tree + "/eicar.com", support::EicarBytes()));
+    QVERIFY(QDir().mkpath(Tree + "/loop"));
+    if (QProcess::execute("mount", {"--bind", Tree, Tree + "/loop"}) != 0)
+        QSKIP("no bind mount to be had here");
+    const TScanRecord R = RunScan({Tree});
+    QProcess::execute("umount", {Tree + "/loop"});
+    QVERIFY(R.Terminated);
+    QCOMPARE(R.Viruses, QStringList{Tree + "/eicar.com"});
+}
+
+// 5,000 nested folders: paths far beyond what the system takes in one call, and more levels
+// than the process may hold descriptors. Every file is scanned all the same.
+void TestVirusScanner::ScansEveryFileOfAVeryDeepTree() {
+    constexpr int Depth = 5000;
+    QTemporaryDir Dir;
+    QStringList Expected;
+    QString Path = Dir.path();
+    int Folder = open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY);
+    for (int Level = 1; Level <= Depth && Folder >= 0; ++Level) {
+        Path += "/d";
+        const int Next = mkdirat(Folder, "d", 0755) == 0 ? openat(Folder, "d", O_RDONLY) : -1;
+        close(Folder);
+        Folder = Next;
+        if (Level == 1 || Level == 2500 || Level == Depth) {
+            const int File = openat(Folder, "eicar.com", O_CREAT | O_WRONLY, 0644);
+            const QByteArray Eicar = support::EicarBytes();
+            QCOMPARE(write(File, Eicar.constData(), size_t(Eicar.size())), ssize_t(Eicar.size()));
+            close(File);
+            Expected << Path + "/eicar.com";
+        }
+    }
+    QVERIFY(Folder >= 0);
+    close(Folder);
+    rlimit Old{};
+    getrlimit(RLIMIT_NOFILE, &Old);
+    rlimit Few = Old;
+    Few.rlim_cur = 256; // far fewer descriptors than levels
+    setrlimit(RLIMIT_NOFILE, &Few);
+    const TScanRecord R = RunScan({Dir.path()});
+    setrlimit(RLIMIT_NOFILE, &Old);
+    QProcess::execute("rm", {"-rf", Dir.path() + "/d"}); // too deep for QDir
+    QVERIFY(R.Terminated);
+    QCOMPARE(R.Viruses, Expected);
+    QVERIFY(R.Events.filter(QRegularExpression("^error ")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestVirusScanner)

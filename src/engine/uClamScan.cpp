@@ -7,6 +7,23 @@
 #include "platform/Thread.h"
 #include "uClamDatabase.h"
 
+namespace {
+
+// A path longer than the system takes in one call, deep in a tree: cl_scanfile cannot open it,
+// so the file is opened piece by piece and handed over by its descriptor, with the same
+// results cl_scanfile gives for a file it cannot open.
+int ScanLongPath(const QByteArray& NativePath, const char** Name, unsigned long* Scanned,
+                 cl_engine* Engine, cl_scan_options* Options) {
+    const TReadableFile File(NativePath);
+    if (File.Descriptor() < 0)
+        return File.AccessDenied() ? CL_EACCES : CL_EOPEN;
+    if (!File.IsRegular())
+        return CL_CLEAN;
+    return cl_scandesc(File.Descriptor(), NativePath.constData(), Name, Scanned, Engine, Options);
+}
+
+} // namespace
+
 HRESULT TClamScan::QueryInterface(const TGUID& IID, void** Obj) {
     if (IID == IClamScan::IID || IID == IInterface::IID) {
         *Obj = static_cast<IClamScan*>(this);
@@ -28,12 +45,15 @@ HRESULT TClamScan::ScanFile(const QString& Path, QString& VirusName, uint32_t& S
         // A FIFO would block the engine forever and a device would feed it without end; only
         // regular files are read, whatever the caller passes.
         const QByteArray NativePath = PathToNative(Path);
-        if (IsSpecialFile(NativePath))
+        if (NativePath.size() <= MaxPathLength && IsSpecialFile(NativePath))
             return;
         cl_scan_options Options = ScanOptionsFromWord(FScanOptions & ~StructuredScanOptions);
         const char* Name = nullptr;
         unsigned long Scanned = ScannedTotal;
-        Status = cl_scanfile(NativePath.constData(), &Name, &Scanned, Engine, &Options);
+        if (NativePath.size() <= MaxPathLength)
+            Status = cl_scanfile(NativePath.constData(), &Name, &Scanned, Engine, &Options);
+        else
+            Status = ScanLongPath(NativePath, &Name, &Scanned, Engine, &Options);
         ScannedTotal = uint32_t(Scanned);
         if (Status == CL_VIRUS && Name != nullptr)
             VirusName = QString::fromUtf8(Name);

@@ -53,22 +53,26 @@ void TVirusScanner::ScanTargets() {
 
 void TVirusScanner::ScanFolder(const QString& Folder) {
     const QString Prefix = IncludeTrailingPathDelimiter(Folder);
-    TFindFile Listing;
-    TSearchRec Entry;
-    if (!Listing.FindFirst(Prefix, Entry))
+    QList<TSearchRec> Entries; // read whole: no listing stays open below this level
+    TFileIdentity Identity;
+    if (!ListFolder(Prefix, Entries, Identity))
         return;
-    do {
+    // A folder mounted inside itself would make the walk endless: each folder is walked once
+    // on the way down.
+    if (FFoldersOnPath.contains(Identity))
+        return;
+    FFoldersOnPath.insert(Identity);
+    for (const TSearchRec& Entry : std::as_const(Entries)) {
         if (Terminated())
-            return;
-        if (Entry.Name == u"." || Entry.Name == u"..")
-            continue;
+            break;
         if (Entry.Attributes & FILE_ATTRIBUTE_DEVICE)
             continue;
         if (Entry.Attributes & FILE_ATTRIBUTE_DIRECTORY)
             ScanFolder(Prefix + Entry.Name);
         else
             ScanOneFile(Prefix + Entry.Name);
-    } while (Listing.FindNext(Entry));
+    }
+    FFoldersOnPath.remove(Identity);
 }
 
 void TVirusScanner::ScanOneFile(const QString& Path) {

@@ -3,10 +3,12 @@
 // reports each file's outcome through events that run on the main thread, in the order they
 // were raised, while the scan goes on.
 
+#include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
 #include "platform/Thread.h"
 #include "uClamScan.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -53,4 +55,5 @@ private:
     QString FCurrentPath;
     QString FVirusName;
     QString FErrorText;
+    QSet<TFileIdentity> FFoldersOnPath; // the folders from the target down to the current one
 };

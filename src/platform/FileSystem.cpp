@@ -178,11 +178,83 @@ bool IsSpecialFile(const QByteArray& NativePath) {
     return stat(NativePath.constData(), &Info) == 0 && !S_ISREG(Info.st_mode);
 }
 
+int OpenLongPath(const QByteArray& NativePath, int Flags) {
+    if (NativePath.size() <= MaxPathLength)
+        return open(NativePath.constData(), Flags);
+    int Folder = AT_FDCWD;
+    qsizetype Start = 0;
+    while (NativePath.size() - Start > MaxPathLength) {
+        // The longest piece that ends at a delimiter and fits in one call.
+        const qsizetype Cut = NativePath.lastIndexOf('/', Start + MaxPathLength - 1);
+        if (Cut <= Start) { // a single name longer than any path may be
+            if (Folder != AT_FDCWD)
+                close(Folder);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const QByteArray Piece = NativePath.mid(Start, Cut - Start);
+        const int Next = openat(Folder, Piece.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (Folder != AT_FDCWD)
+            close(Folder);
+        if (Next < 0)
+            return -1;
+        Folder = Next;
+        Start = Cut + 1;
+    }
+    const int Result = openat(Folder, NativePath.constData() + Start, Flags);
+    const int Error = errno;
+    if (Folder != AT_FDCWD)
+        close(Folder);
+    errno = Error;
+    return Result;
+}
+
+TReadableFile::TReadableFile(const QByteArray& NativePath) {
+    FDescriptor = OpenLongPath(NativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (FDescriptor < 0) {
+        FAccessDenied = errno == EACCES || errno == EPERM;
+        return;
+    }
+    struct stat Info;
+    FRegular = fstat(FDescriptor, &Info) == 0 && S_ISREG(Info.st_mode);
+}
+
+TReadableFile::~TReadableFile() {
+    if (FDescriptor >= 0)
+        close(FDescriptor);
+}
+
+bool ListFolder(const QString& Folder, QList<TSearchRec>& Entries, TFileIdentity& Identity) {
+    Entries.clear();
+    const int Descriptor =
+        OpenLongPath(PathToNative(Folder), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (Descriptor < 0)
+        return false;
+    struct stat Info;
+    DIR* Listing = fstat(Descriptor, &Info) == 0 ? fdopendir(Descriptor) : nullptr;
+    if (Listing == nullptr) {
+        close(Descriptor);
+        return false;
+    }
+    Identity = {uint64_t(Info.st_dev), uint64_t(Info.st_ino)};
+    TSearchRec Entry;
+    while (ReadEntry(Listing, Entry))
+        if (Entry.Name != u"." && Entry.Name != u"..")
+            Entries << Entry;
+    closedir(Listing);
+    return true;
+}
+
 bool TFindFile::FindFirst(const QString& Folder, TSearchRec& Rec) {
     FindClose();
-    FHandle = opendir(PathToNative(Folder).constData());
-    if (FHandle == nullptr)
+    const int Descriptor =
+        OpenLongPath(PathToNative(Folder), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    FHandle = Descriptor >= 0 ? fdopendir(Descriptor) : nullptr;
+    if (FHandle == nullptr) {
+        if (Descriptor >= 0)
+            close(Descriptor);
         return false;
+    }
     if (ReadEntry(FHandle, Rec))
         return true;
     FindClose();

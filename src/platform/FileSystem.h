@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -40,10 +42,50 @@ bool RemoveFile(const QString& Path);
 // or one that cannot be read. Never blocks on opening.
 bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes);
 
+// open() for a path of any length: one longer than the system takes in one call (PATH_MAX)
+// is opened piece by piece, each piece relative to the folder before it. A descriptor or -1.
+int OpenLongPath(const QByteArray& NativePath, int Flags);
+inline constexpr qsizetype MaxPathLength = 4095; // bytes a path may have for a single call
+
+// A file opened for reading by a path of any length, without blocking on a FIFO; closed with
+// the object. For the engine, which takes such a file by its descriptor.
+class TReadableFile {
+public:
+    explicit TReadableFile(const QByteArray& NativePath);
+    ~TReadableFile();
+    TReadableFile(const TReadableFile&) = delete;
+    TReadableFile& operator=(const TReadableFile&) = delete;
+
+    int Descriptor() const { return FDescriptor; } // -1 when it could not be opened
+    bool IsRegular() const { return FRegular; }
+    bool AccessDenied() const { return FAccessDenied; } // why it could not be opened
+
+private:
+    int FDescriptor = -1;
+    bool FRegular = false;
+    bool FAccessDenied = false;
+};
+
+// What a file or folder is, whatever the path that reaches it.
+struct TFileIdentity {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+inline size_t qHash(const TFileIdentity& Identity, size_t Seed = 0) {
+    return qHashMulti(Seed, Identity.Device, Identity.Inode);
+}
+
 struct TSearchRec {
     QString Name;
     TFileAttributes Attributes = 0;
 };
+
+// Every entry of a folder (neither "." nor "..") in the file system's order, with the folder's
+// identity, read at once so that no listing stays open while the caller walks on: a deep tree
+// never runs out of descriptors. The folder's path may be of any length. False when it cannot
+// be listed.
+bool ListFolder(const QString& Folder, QList<TSearchRec>& Entries, TFileIdentity& Identity);
 
 // A listing of one folder's entries ("." and ".." included) in the file system's order; links
 // inside it are not followed into folders. Closed by FindClose or at destruction.
