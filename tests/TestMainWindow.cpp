@@ -1,5 +1,6 @@
 #include "Main.h"
 #include "engine/uVirusScanner.h"
+#include "platform/Drives.h"
 #include "platform/NativePath.h"
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
@@ -19,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -159,7 +161,14 @@ void TestMainWindow::Scan(TfrmClamAV& Window) {
 }
 
 void TestMainWindow::StartsWithTheDesignedActionStates() {
+    // A network mount that would hang every query is left out by its mount table line alone,
+    // before anything asks it anything: the window is made without touching it.
+    testing::SetMountTable("21 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                           "25 21 0:40 / /mnt/hung rw - nfs4 deadserver:/export rw\n"
+                           "27 21 8:17 / /usr rw - ext4 /dev/sdb1 rw\n");
+    const auto UndoMountTable = qScopeGuard([] { testing::SetMountTable(QByteArray()); });
     TfrmClamAV Window;
+    QCOMPARE(Column(Window.lvBrowser, 0), QStringList({"/", "/usr"}));
     QCOMPARE(Window.windowTitle(), QString("Harkavel"));
     QVERIFY(!Window.actDeleteViruses->isEnabled());
     QVERIFY(!Window.Button1->isEnabled());

@@ -1,8 +1,20 @@
 #pragma once
 // The drives of a Linux machine, as a desktop user would name them: the mounted volumes backed
-// by a block device (no pseudo or temporary file systems, one row per device), and always the
-// root "/", in path order.
+// by a block device (no pseudo, network or temporary file systems, one row per device), and
+// always the root "/", in path order.
+//
+// They come from the mount table alone. No volume is asked anything (its size, its type), so
+// a hung network mount can never freeze the window that lists the drives.
 
+#include <QByteArray>
 #include <QStringList>
 
 QStringList GetLogicalDrives();
+
+// The drives named by a mount table in the form of /proc/self/mountinfo.
+QStringList DrivesFromMountTable(const QByteArray& MountInfo);
+
+namespace testing {
+// Test seam: GetLogicalDrives reads this table instead of the system's (a null one undoes it).
+void SetMountTable(const QByteArray& MountInfo);
+} // namespace testing
