@@ -2,6 +2,9 @@
 // application object, is shown in a message box headed "Harkavel", and the program goes on.
 #include "Harkavel.h"
 #include "platform/Exceptions.h"
+#include "platform/ProgramPath.h"
+#include "settings/GTLanguageList.h"
+#include "settings/GnuGetText.h"
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
@@ -40,11 +43,29 @@ private:
 class TestApplication : public QObject {
     Q_OBJECT
 private slots:
+    void NamesTheLanguagesInTheUsersOwnLanguage(); // first: the list is built once
     void EndsTheTextWithAFullStop();
     void ReportsAnErrorFromAClickAndGoesOn();
     void ReportsAnErrorFromATimer();
     void ShowsQtsOwnTextsInTheDesktopsLanguage();
 };
+
+// The list is built at program load, in the user's default language (here German), before
+// the saved language (here Spanish) is applied, and it keeps those names.
+void TestApplication::NamesTheLanguagesInTheUsersOwnLanguage() {
+    testing::SetProgramFilePath(QCoreApplication::applicationDirPath() + "/Harkavel");
+    SetCurrentLanguage("de");
+    LoadProgram();
+    SetCurrentLanguage("es");
+    const TGTLanguageList& List = LanguageList();
+    const QString German = TranslateIn("languages", "German"); // from the catalogue now
+    testing::SetProgramFilePath(QString());
+    SetCurrentLanguage("en");
+    QCOMPARE(List.Names[List.Codes.indexOf("de")], QString("Deutsch"));
+    QCOMPARE(List.Names[List.Codes.indexOf("es")], QString("Spanisch"));
+    QCOMPARE(List.Names[List.Codes.indexOf("en")], QString("Englisch"));
+    QCOMPARE(German, QString("Alemán"));
+}
 
 void TestApplication::EndsTheTextWithAFullStop() {
     QCOMPARE(ErrorReportText("Cannot open file /x"), QString("Cannot open file /x."));

@@ -7,6 +7,7 @@
 #include "engine/uClamDatabase.h"
 #include "platform/DeleteOnRestart.h"
 #include "platform/Exceptions.h"
+#include "settings/GTLanguageList.h"
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 
@@ -56,9 +57,14 @@ bool InstallPlatformTranslation(const QLocale& Locale) {
     return QCoreApplication::installTranslator(Installed);
 }
 
-int RunHarkavel(int argc, char* argv[]) {
+void LoadProgram() {
     DefaultInstance().SetMessageHandler(&ShowLocalizationProblem);
-    SetCurrentLanguage(GetOptions().Language);
+    LanguageList();
+}
+
+int RunHarkavel(int argc, char* argv[]) {
+    LoadProgram();
+    SetCurrentLanguage(GetOptions().Language); // the saved language, from here on
     int Result;
     {
         THarkavelApplication Application(argc, argv);

@@ -39,5 +39,9 @@ QString ErrorReportText(const QString& Message);
 // the user's desktop, as the platform's own dialogs would be. False when no catalogue exists.
 bool InstallPlatformTranslation(const QLocale& Locale);
 
+// Program load, before any start-up step: the language list is built while the translation
+// service still has the user's default language, so the languages are named in that one.
+void LoadProgram();
+
 // Program start to program end; the return value is the process's exit code.
 int RunHarkavel(int argc, char* argv[]);

@@ -97,7 +97,7 @@ QObject* MainWindowHandle = nullptr;
 TfrmClamAV::TfrmClamAV() {
     Q_INIT_RESOURCE(harkavel); // the images live in a static library
     MainWindowHandle = this;   // before any worker thread exists
-    setWindowTitle(QStringLiteral("Harkavel"));
+    setWindowTitle(N_("Harkavel"));
     setWindowIcon(QIcon(QStringLiteral(":/images/harkavel.png")));
     resize(588, 543);
     CreateActions();
@@ -116,7 +116,7 @@ TfrmClamAV::TfrmClamAV() {
     auto* Strip = new QHBoxLayout(Panel3);
     Strip->setContentsMargins(0, 6, 4, 5);
     Strip->addStretch();
-    Label2 = new QLabel(QStringLiteral("&Language:"));
+    Label2 = new QLabel(N_("&Language:"));
     cmbLang = new QComboBox;
     cmbLang->setFixedSize(224, 23);
     Label2->setBuddy(cmbLang);
@@ -139,7 +139,7 @@ TfrmClamAV::TfrmClamAV() {
 
 void TfrmClamAV::ShowEngineVersion() {
     // The linked engine's own version, not the version the panel once named.
-    StatusPanel0->setText(Translate(QStringLiteral("ClamAV Engine Version ")) + EngineVersion());
+    StatusPanel0->setText(Translate("ClamAV Engine Version ") + EngineVersion());
     StatusPanel0->setMinimumWidth(
         std::max(170, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 8));
 }
@@ -198,18 +198,14 @@ TfrmClamAV::~TfrmClamAV() {
 }
 
 void TfrmClamAV::CreateActions() {
-    actStartScan =
-        NewAction(this, QStringLiteral("&Start Scan"), QStringLiteral("Start Scan"), "scan");
-    actStopScan = NewAction(this, QStringLiteral("Stop Scan"), QStringLiteral("Stop Scan"), "stop");
-    actAddFile = NewAction(this, QStringLiteral("Add &File"), QStringLiteral("Add File"), "add");
-    actAddFolder =
-        NewAction(this, QStringLiteral("Add Fol&der"), QStringLiteral("Add Folder"), "folder");
-    actDeleteViruses = NewAction(this, QStringLiteral("Delete &Viruses"), QString(), "delete");
-    actStartUpdate =
-        NewAction(this, QStringLiteral("Start &Update"), QStringLiteral("Start Update"), "update");
-    actCancelUpdate =
-        NewAction(this, QStringLiteral("Cancel Update"), QStringLiteral("Cancel Update"), "add");
-    actExit = NewAction(this, QStringLiteral("Exit"), QStringLiteral("Exit"), "exit");
+    actStartScan = NewAction(this, N_("&Start Scan"), N_("Start Scan"), "scan");
+    actStopScan = NewAction(this, N_("Stop Scan"), N_("Stop Scan"), "stop");
+    actAddFile = NewAction(this, N_("Add &File"), N_("Add File"), "add");
+    actAddFolder = NewAction(this, N_("Add Fol&der"), N_("Add Folder"), "folder");
+    actDeleteViruses = NewAction(this, N_("Delete &Viruses"), QString(), "delete");
+    actStartUpdate = NewAction(this, N_("Start &Update"), N_("Start Update"), "update");
+    actCancelUpdate = NewAction(this, N_("Cancel Update"), N_("Cancel Update"), "add");
+    actExit = NewAction(this, N_("Exit"), N_("Exit"), "exit");
     for (QAction* Action : {actStartScan, actAddFile, actAddFolder, actStartUpdate})
         FollowAccelerator(Action);
     actExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
@@ -257,7 +253,7 @@ void TfrmClamAV::CreateScanPage() {
     Layout->setContentsMargins(0, 0, 0, 0);
     lvBrowser = new QTreeWidget;
     lvBrowser->setColumnCount(2);
-    lvBrowser->setHeaderLabels({QStringLiteral("Path"), QStringLiteral("Description")});
+    lvBrowser->setHeaderLabels({N_("Path"), N_("Description")});
     lvBrowser->setHeaderHidden(true);
     lvBrowser->setRootIsDecorated(false);
     lvBrowser->setColumnWidth(0, 580 - 250 - 4);
@@ -266,7 +262,7 @@ void TfrmClamAV::CreateScanPage() {
             Guarded([this] { lvBrowserDblClick(); }));
     lvScanner = new QTreeWidget;
     lvScanner->setColumnCount(2);
-    lvScanner->setHeaderLabels({QStringLiteral("Virus"), QStringLiteral("Information")});
+    lvScanner->setHeaderLabels({N_("Virus"), N_("Information")});
     lvScanner->setColumnWidth(0, 200);
     lvScanner->setRootIsDecorated(false);
     // Rows of one line each: the view need not measure every row again as rows arrive.
@@ -286,7 +282,7 @@ void TfrmClamAV::CreateScanPage() {
     connect(actDeleteViruses, &QAction::changed, this, Mirror);
     connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
     Mirror();
-    Label1 = new QLabel(QStringLiteral("Time passed:"));
+    Label1 = new QLabel(N_("Time passed:"));
     lblScanTime = new QLabel(QStringLiteral("00:00:00:000"));
     Band->addWidget(Button1);
     Band->addStretch();
@@ -294,7 +290,7 @@ void TfrmClamAV::CreateScanPage() {
     Band->addSpacing(9);
     Band->addWidget(lblScanTime);
     Layout->addLayout(Band);
-    PageControl->addTab(tsScan, QStringLiteral("Virus Scan"));
+    PageControl->addTab(tsScan, N_("Virus Scan"));
 }
 
 void TfrmClamAV::CreateStatusBar() {
@@ -302,8 +298,7 @@ void TfrmClamAV::CreateStatusBar() {
     StatusPanel0 = new QLabel;
     StatusPanel0->setProperty(NoTranslateProperty, true); // the version is no layout text
     ShowEngineVersion();
-    StatusPanel1 =
-        new QLabel(QStringLiteral("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
+    StatusPanel1 = new QLabel(N_("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
 }
@@ -344,7 +339,7 @@ void TfrmClamAV::SwapAction(QToolButton* Button, QAction* Action) {
 }
 
 void TfrmClamAV::actAddFolderExecute() {
-    QFileDialog Picker(this, Translate(QStringLiteral("Select folder")), QStringLiteral("/"));
+    QFileDialog Picker(this, Translate("Select folder"), QStringLiteral("/"));
     Picker.setFileMode(QFileDialog::Directory); // a typed name must be an existing folder
     // The same picker everywhere; read-only, so it cannot create, rename or delete folders.
     Picker.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog |
@@ -361,9 +356,9 @@ void TfrmClamAV::actAddFolderExecute() {
 }
 
 void TfrmClamAV::actAddFileExecute() {
-    QFileDialog Picker(this, Translate(QStringLiteral("Select file(s)")));
+    QFileDialog Picker(this, Translate("Select file(s)"));
     Picker.setFileMode(QFileDialog::ExistingFiles); // several, each of which must exist
-    Picker.setNameFilter(Translate(QStringLiteral("All files (*)")));
+    Picker.setNameFilter(Translate("All files (*)"));
     Picker.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     Picker.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
     // Once it is shown, the focus goes to the list of files rather than the name box.

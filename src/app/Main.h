@@ -56,7 +56,7 @@ static_assert(sizeof(TUpdateProgressRecord) == 516);
 // The journal's line after an update that installed a database: the engine loaded at the first
 // scan keeps its signatures for the whole run of the program.
 inline constexpr const char* RestartNotice =
-    "Scans keep using the old signatures until Harkavel is started again.";
+    N_("Scans keep using the old signatures until Harkavel is started again.");
 
 class TfrmClamAV : public QMainWindow {
     Q_OBJECT

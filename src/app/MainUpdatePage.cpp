@@ -95,7 +95,7 @@ void TfrmClamAV::CreateUpdatePage() {
     auto* Layout = new QVBoxLayout(tsUpdate);
     Layout->setContentsMargins(8, 7, 11, 14);
     auto* Row = new QHBoxLayout;
-    Label3 = new QLabel(QStringLiteral("Progress:"));
+    Label3 = new QLabel(N_("Progress:"));
     lblDBName = new QLabel;
     lblDBName->setProperty(NoTranslateProperty, true); // a database's name
     Row->addWidget(Label3);
@@ -104,7 +104,7 @@ void TfrmClamAV::CreateUpdatePage() {
     pbDBUpdate->setRange(0, 100);
     pbDBUpdate->setValue(0);
     pbDBUpdate->setFixedHeight(17);
-    Label7 = new QLabel(QStringLiteral("Update Journal:"));
+    Label7 = new QLabel(N_("Update Journal:"));
     memLog = new QPlainTextEdit;
     memLog->setReadOnly(true);
     memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -112,7 +112,7 @@ void TfrmClamAV::CreateUpdatePage() {
     Layout->addWidget(pbDBUpdate);
     Layout->addWidget(Label7);
     Layout->addWidget(memLog, 1);
-    PageControl->addTab(tsUpdate, QStringLiteral("Update"));
+    PageControl->addTab(tsUpdate, N_("Update"));
     connect(actStartUpdate, &QAction::triggered, this,
             Guarded([this] { actStartUpdateExecute(); }));
     connect(actCancelUpdate, &QAction::triggered, this,
@@ -134,7 +134,7 @@ void TfrmClamAV::actStartUpdateExecute() {
     } catch (const EServiceError& Error) {
         // The button keeps showing Cancel Update: the user goes back to idle through it.
         FFreshClam.Release();
-        memLog->appendPlainText(Translate(QStringLiteral("Error - ")) + Translate(Error.Message()));
+        memLog->appendPlainText(Translate("Error - ") + Translate(Error.Message()));
         return;
     }
     actStartScan->setEnabled(false);
@@ -145,7 +145,7 @@ void TfrmClamAV::actCancelUpdateExecute() {
     actStartScan->setEnabled(true);
     SwapAction(tbiStartUpdate, actStartUpdate);
     pbDBUpdate->setValue(0);
-    memLog->appendPlainText(Translate(QStringLiteral("Update canceled")));
+    memLog->appendPlainText(Translate("Update canceled"));
     lblDBName->setText(QString());
     if (FFreshClam) {
         // The termination handler runs during Cancel and releases FFreshClam.
@@ -153,8 +153,7 @@ void TfrmClamAV::actCancelUpdateExecute() {
         try {
             CheckServiceStatus(Service->Cancel());
         } catch (const EServiceError& Error) {
-            memLog->appendPlainText(Translate(QStringLiteral("Error - ")) +
-                                    Translate(Error.Message()));
+            memLog->appendPlainText(Translate("Error - ") + Translate(Error.Message()));
         }
     }
     FFreshClam.Release();
@@ -193,9 +192,9 @@ void TfrmClamAV::FreshClamTerminate(IFreshClam*) {
     if (!FUpdating)
         return;
     if (FDatabaseInstalled)
-        memLog->appendPlainText(Translate(QString::fromLatin1(RestartNotice)));
-    lblDBName->setText(Translate(QStringLiteral("Done.")));
-    memLog->appendPlainText(Translate(QStringLiteral("Done.")));
+        memLog->appendPlainText(Translate(RestartNotice));
+    lblDBName->setText(Translate("Done."));
+    memLog->appendPlainText(Translate("Done."));
 }
 
 void TfrmClamAV::UpdatePageCloseStep() {

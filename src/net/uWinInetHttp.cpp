@@ -168,8 +168,7 @@ void TWinInetHTTP::SetURL(const QString& URL) {
     curl_url_cleanup(Parts);
     if (!Usable)
         throw EWinInetHTTPException(
-            Translate(QStringLiteral("Invalid url passed %s")).replace(QLatin1String("%s"), URL),
-            URL, 0, 0);
+            Translate("Invalid url passed %s").replace(QLatin1String("%s"), URL), URL, 0, 0);
 }
 
 void TWinInetHTTP::Get(const QString& URL, QIODevice* Stream) {
@@ -227,63 +226,63 @@ QString TWinInetHTTP::StatusText(uint32_t Status, const QString& Information, in
     const char* Pattern = nullptr;
     switch (Status) {
     case 10:
-        Pattern = "Resolving name %s";
+        Pattern = N_("Resolving name %s");
         break;
     case 11:
-        Pattern = "Name resolved to %s";
+        Pattern = N_("Name resolved to %s");
         break;
     case 20:
-        Pattern = "Connecting to server %s";
+        Pattern = N_("Connecting to server %s");
         break;
     case 21:
-        Pattern = "Connected to %s";
+        Pattern = N_("Connected to %s");
         break;
     case 30:
-        Pattern = "Sending Request";
+        Pattern = N_("Sending Request");
         break;
     case 31:
-        Pattern = "Request sent [%d bytes]";
+        Pattern = N_("Request sent [%d bytes]");
         break;
     case 40:
-        Pattern = "Receiving response";
+        Pattern = N_("Receiving response");
         break;
     case 41:
-        Pattern = "Response received [%d bytes]";
+        Pattern = N_("Response received [%d bytes]");
         break;
     case 42:
-        Pattern = "CTL Response received";
+        Pattern = N_("CTL Response received");
         break;
     case 43:
-        Pattern = "Prefetch";
+        Pattern = N_("Prefetch");
         break;
     case 50:
-        Pattern = "Closing connection";
+        Pattern = N_("Closing connection");
         break;
     case 51:
-        Pattern = "Connection closed";
+        Pattern = N_("Connection closed");
         break;
     case 60:
-        Pattern = "Handle created";
+        Pattern = N_("Handle created");
         break;
     case 70:
-        Pattern = "Handle closing";
+        Pattern = N_("Handle closing");
         break;
     case 100:
-        Pattern = "An asynchronous operation has been completed";
+        Pattern = N_("An asynchronous operation has been completed");
         break;
     case 110:
-        Pattern = "Redirected to %s";
+        Pattern = N_("Redirected to %s");
         break;
     case 120:
-        Pattern = "Intermediate response";
+        Pattern = N_("Intermediate response");
         break;
     case 200:
-        Pattern = "State change";
+        Pattern = N_("State change");
         break;
     default:
-        return Translate(QStringLiteral("Unknown WinInet status code ")) + QString::number(Status);
+        return Translate("Unknown WinInet status code ") + QString::number(Status);
     }
-    return Translate(QString::fromLatin1(Pattern))
+    return Translate(Pattern)
         .replace(QLatin1String("%s"), Information)
         .replace(QLatin1String("%d"), QString::number(Count));
 }
@@ -499,8 +498,7 @@ void TWinInetHTTP::Configure(TTransfer& X, QIODevice* Body, QIODevice* Stream) {
         if (X.BodySize <= PieceSize) { // in one piece, with the request
             X.SmallBody = Body ? Body->read(X.BodySize) : QByteArray();
             if (X.SmallBody.size() != X.BodySize)
-                throw EWinInetHTTPException(Translate(QStringLiteral("Data stream read error")),
-                                            FURL, 0, 0);
+                throw EWinInetHTTPException(Translate("Data stream read error"), FURL, 0, 0);
             curl_easy_setopt(Easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(X.BodySize));
             curl_easy_setopt(Easy, CURLOPT_POSTFIELDS, X.SmallBody.constData());
             X.BodySize = 0;
@@ -568,8 +566,7 @@ void TWinInetHTTP::RunTransfer(TTransfer& X) {
     if (Stalled)
         RaiseTransportError(CURLE_OPERATION_TIMEDOUT);
     if (X.BodyFailed)
-        throw EWinInetHTTPException(Translate(QStringLiteral("Data stream read error")), FURL, 0,
-                                    0);
+        throw EWinInetHTTPException(Translate("Data stream read error"), FURL, 0, 0);
     // A body left unread on purpose ends the transfer with a write error; the status tells.
     if (Result != CURLE_OK && !(Result == CURLE_WRITE_ERROR && X.DiscardBody))
         RaiseTransportError(Result);
@@ -600,8 +597,7 @@ void TWinInetHTTP::DoRequest(QIODevice* Body, QIODevice* Stream) {
     }
     try {
         if (Stream == nullptr)
-            throw EWinInetHTTPException(Translate(QStringLiteral("Invalid response stream")), FURL,
-                                        0, 0);
+            throw EWinInetHTTPException(Translate("Invalid response stream"), FURL, 0, 0);
         for (int Redirects = 0;; ++Redirects) {
             Connect();
             TTransfer Transfer;

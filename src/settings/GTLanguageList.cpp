@@ -35,6 +35,11 @@ void TGTLanguageList::Refresh() {
                              Locales.LanguageName(Locales.LocaleIdFromCode(Code)));
 }
 
+// The languages' names as the platform gives them, for the catalogues' template: each
+// catalogue names the languages that the program comes with.
+[[maybe_unused]] constexpr const char* CatalogueLanguageNames[] = {N_("English"), N_("German"),
+                                                                   N_("Spanish")};
+
 const TGTLanguageList& LanguageList() {
     static const TGTLanguageList List = [] {
         TGTLanguageList Built;

@@ -1,5 +1,7 @@
 #include "GTLanguagesEx.h"
 
+#include "GnuGetText.h"
+
 #include <QLocale>
 
 TLanguagesEx::TLanguagesEx() {
@@ -24,7 +26,7 @@ int TLanguagesEx::LocaleIdFromCode(const QString& Code) const {
 
 QString TLanguagesEx::LanguageName(int LocaleId) const {
     if (LocaleId < 1 || LocaleId > FNames.size() || FNames[LocaleId - 1].isEmpty())
-        return QStringLiteral("<unknown>");
+        return N_("<unknown>");
     return FNames[LocaleId - 1];
 }
 

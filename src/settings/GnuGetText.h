@@ -24,6 +24,12 @@
 // A catalogue larger than this is treated as a broken one.
 inline constexpr qint64 MaxCatalogueSize = 16 << 20;
 
+// Marks a text for the catalogues' template where it is not translated on the spot: the
+// window's layout texts (translated by TComponentTranslation), the HTTP client's status
+// patterns, the service's refusals. It changes nothing; xgettext collects what it marks, as it
+// collects the texts given to Translate and TranslateIn (po/CMakeLists.txt).
+#define N_(Text) Text
+
 class TMoFile {
 public:
     // Null when the bytes are no well-formed catalogue.

@@ -4,6 +4,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
+#include "settings/GnuGetText.h"
 
 #include <QIODevice>
 #include <QRegularExpression>
@@ -354,7 +355,7 @@ HRESULT TFreshClam::Start(const TSafeArray* Databases, const QString& Server,
                           const QString& ProxyUserName, const QString& ProxyPassword) {
     return SafeCallBoundary([&] {
         if (FRunning)
-            throw EServiceError(QStringLiteral("Update is already in-progress"),
+            throw EServiceError(N_("Update is already in-progress"),
                                 MakeErrorCode(UpdateInProgressCode));
         std::unique_ptr<TSafeArray> Default;
         if (Databases == nullptr || Databases->Elements.isEmpty()) {
@@ -385,7 +386,7 @@ HRESULT TFreshClam::Start(const TSafeArray* Databases, const QString& Server,
 HRESULT TFreshClam::Cancel() {
     return SafeCallBoundary([&] {
         if (!FRunning)
-            throw EServiceError(QStringLiteral("There is nothing to cancel"),
+            throw EServiceError(N_("There is nothing to cancel"),
                                 MakeErrorCode(NothingToCancelCode));
         // The termination handler may release the last reference while this call waits.
         const TInterfacePtr<IFreshClam> KeepAlive(this);
