@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -120,6 +121,7 @@ private slots:
     void cleanupTestCase() { support::ResetEngineHolder(); } // the program releases it too
     void StartsWithTheDesignedActionStates();
     void KeepsItsLayoutWhenResized();
+    void KeepsTheLayoutsNumbers();
     void ShortensPathsFromTheLeft();
     void AddsAFolderFromThePicker();
     void AddsSeveralFilesFromThePicker();
@@ -236,6 +238,68 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     QCOMPARE(Window.cmbLang->width(), 224);
     QCOMPARE(Growth(6), QSize(300, 0));   // the progress bar grows in width
     QCOMPARE(Growth(7), QSize(300, 200)); // the journal in both directions
+}
+
+// The layout's numbers, at the initial size and after a resize.
+void TestMainWindow::KeepsTheLayoutsNumbers() {
+    TfrmClamAV Window;
+    Window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&Window));
+    const QRect Screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2((Window.frameGeometry().center() - Screen.center()).manhattanLength() <= 1,
+             "centred on the primary screen when first shown");
+    QVERIFY(!Window.pbDBUpdate->isTextVisible());
+    for (const QSize& Size : {QSize(588, 543), QSize(888, 743)}) {
+        Window.resize(Size);
+        QTRY_COMPARE(Window.size(), Size);
+        const QString At = QStringLiteral(" at %1x%2").arg(Size.width()).arg(Size.height());
+        const auto Verify = [&](bool Condition, const char* What) {
+            QVERIFY2(Condition, qPrintable(What + At));
+        };
+        // The language strip.
+        const QWidget* Strip = Window.cmbLang->parentWidget();
+        Verify(Window.Label2->geometry().right() + 1 + 14 == Window.cmbLang->x(),
+               "the language label ends 14 left of the selector");
+        Verify(Window.Label2->alignment() & Qt::AlignRight, "the language label is right-aligned");
+        Verify(Window.Label2->y() == 9 && Window.cmbLang->y() == 6, "label 9, selector 6 down");
+        Verify(Strip->width() - Window.cmbLang->geometry().right() - 1 == 4,
+               "the selector 4 from the right");
+        // The scan page.
+        Window.PageControl->setCurrentWidget(Window.tsScan);
+        const QSize Scan = Window.tsScan->size();
+        Verify(Scan.height() - Window.lvScanner->geometry().bottom() - 1 == 40,
+               "a 40-pixel band under the result list");
+        Verify(Window.Label1->geometry().right() + 1 + 9 == Window.lblScanTime->x(),
+               "\"Time passed:\" 9 left of the time");
+        Verify(Scan.width() - Window.lblScanTime->geometry().right() - 1 == 9,
+               "the time 9 from the right");
+        Verify(Scan.height() - Window.lblScanTime->geometry().bottom() - 1 == 16 &&
+                   Window.Label1->y() == Window.lblScanTime->y(),
+               "the labels 16 from the bottom");
+        Verify(Window.Button1->x() == 5 &&
+                   Scan.height() - Window.Button1->geometry().bottom() - 1 == 7,
+               "Delete Viruses 5 from the left, 7 from the bottom");
+        Verify(Window.lvBrowser->columnWidth(1) == 250 &&
+                   Window.lvBrowser->columnWidth(0) + 250 == Window.lvBrowser->viewport()->width(),
+               "Path takes what Description (250) leaves");
+        Verify(Window.lvScanner->columnWidth(0) == 200 && Window.lvScanner->columnWidth(1) == 350,
+               "Virus 200, Information 350");
+        // The update page.
+        Window.PageControl->setCurrentWidget(Window.tsUpdate);
+        const QSize Update = Window.tsUpdate->size();
+        // The name stands at 60 where the caption fits before it (the layout's 8-point font);
+        // Qt's default font draws "Progress:" 55 pixels wide, and the name then follows 4 later.
+        Verify(Window.Label3->pos() == QPoint(8, 7) &&
+                   Window.lblDBName->pos() ==
+                       QPoint(std::max(60, Window.Label3->geometry().right() + 1 + 4), 7),
+               "Progress: at (8,7), the name at (60,7) or just after a longer caption");
+        Verify(Window.pbDBUpdate->geometry() == QRect(8, 23, Update.width() - 19, 17),
+               "the bar at (8,23), 17 high, 11 from the right");
+        Verify(Window.Label7->pos() == QPoint(8, 46), "the journal's label at (8,46)");
+        Verify(Window.memLog->geometry() ==
+                   QRect(8, 65, Update.width() - 19, Update.height() - 65 - 14),
+               "the journal at (8,65), 11 from the right, 14 from the bottom");
+    }
 }
 
 void TestMainWindow::ShortensPathsFromTheLeft() {
@@ -586,8 +650,12 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     QVERIFY(!Window.cmbLang->itemIcon(Window.cmbLang->findData("es")).isNull());
 
     Window.StatusPanel1->setText("Scanning: /somewhere");
+    Window.lblScanTime->setText("00:01:02:003"); // what the last scan took, and
+    Window.lblDBName->setText("Done.");          // how the last update ended: both stay
     Window.cmbLang->setCurrentIndex(German);
     emit Window.cmbLang->activated(German);
+    QCOMPARE(Window.lblScanTime->text(), QString("00:01:02:003"));
+    QCOMPARE(Window.lblDBName->text(), QString("Done."));
     QCOMPARE(GetOptions().Language, QString("de"));
     QCOMPARE(Window.actStartScan->text(), QString("&Suchen"));
     QCOMPARE(Window.tbiStartScan->text(), QString("Suchen")); // no mnemonic on a tool button

@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "Anchors.h"
 #include "Harkavel.h"
 
 #include "engine/LibClamAV.h"
@@ -26,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -111,19 +113,7 @@ TfrmClamAV::TfrmClamAV() {
     auto* Layout = new QVBoxLayout(Central);
     Layout->setContentsMargins(0, 0, 0, 0);
     Layout->setSpacing(0);
-    auto* Panel3 = new QWidget;
-    Panel3->setFixedHeight(34);
-    auto* Strip = new QHBoxLayout(Panel3);
-    Strip->setContentsMargins(0, 6, 4, 5);
-    Strip->addStretch();
-    Label2 = new QLabel(N_("&Language:"));
-    cmbLang = new QComboBox;
-    cmbLang->setFixedSize(224, 23);
-    Label2->setBuddy(cmbLang);
-    Strip->addWidget(Label2);
-    Strip->addSpacing(14);
-    Strip->addWidget(cmbLang);
-    Layout->addWidget(Panel3);
+    Layout->addWidget(CreateLanguageStrip());
     Layout->addWidget(PageControl);
     setCentralWidget(Central);
 
@@ -247,32 +237,48 @@ void TfrmClamAV::CreateToolBar() {
     addToolBar(ToolBar1);
 }
 
+QWidget* TfrmClamAV::CreateLanguageStrip() {
+    auto* Panel3 = new QWidget;
+    Panel3->setFixedHeight(34);
+    Label2 = new QLabel(N_("&Language:"), Panel3);
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    cmbLang = new QComboBox(Panel3);
+    cmbLang->setFixedSize(224, 23);
+    Label2->setBuddy(cmbLang);
+    // The selector 4 from the right edge and 6 from the top; the label's right edge 14 left of
+    // it, 9 from the top, whatever the length of its text in the current language.
+    PlaceOnResize(Panel3, [this](const QSize& Size) {
+        cmbLang->move(Size.width() - 4 - cmbLang->width(), 6);
+        Label2->setGeometry(0, 9, std::max(0, cmbLang->x() - 14), Label2->sizeHint().height());
+    });
+    return Panel3;
+}
+
 void TfrmClamAV::CreateScanPage() {
     tsScan = new QWidget;
-    auto* Layout = new QVBoxLayout(tsScan);
-    Layout->setContentsMargins(0, 0, 0, 0);
-    lvBrowser = new QTreeWidget;
+    lvBrowser = new QTreeWidget(tsScan);
     lvBrowser->setColumnCount(2);
     lvBrowser->setHeaderLabels({N_("Path"), N_("Description")});
     lvBrowser->setHeaderHidden(true);
     lvBrowser->setRootIsDecorated(false);
-    lvBrowser->setColumnWidth(0, 580 - 250 - 4);
-    lvBrowser->setFixedHeight(185);
+    // "Path" takes the width left over, "Description" stays 250 wide.
+    lvBrowser->header()->setStretchLastSection(false);
+    lvBrowser->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    lvBrowser->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    lvBrowser->header()->resizeSection(1, 250);
     connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this,
             Guarded([this] { lvBrowserDblClick(); }));
-    lvScanner = new QTreeWidget;
+    lvScanner = new QTreeWidget(tsScan);
     lvScanner->setColumnCount(2);
     lvScanner->setHeaderLabels({N_("Virus"), N_("Information")});
+    lvScanner->header()->setStretchLastSection(false);
     lvScanner->setColumnWidth(0, 200);
+    lvScanner->setColumnWidth(1, 350);
     lvScanner->setRootIsDecorated(false);
     // Rows of one line each: the view need not measure every row again as rows arrive.
     lvScanner->setUniformRowHeights(true);
-    Layout->addWidget(lvBrowser);
-    Layout->addWidget(lvScanner, 1);
 
-    auto* Band = new QHBoxLayout;
-    Band->setContentsMargins(5, 7, 9, 7);
-    Button1 = new QPushButton;
+    Button1 = new QPushButton(tsScan);
     Button1->setFixedSize(120, 26);
     // Qt 6.4 binds no action to a push button: keep caption and state in step by hand.
     auto Mirror = [this] {
@@ -282,14 +288,23 @@ void TfrmClamAV::CreateScanPage() {
     connect(actDeleteViruses, &QAction::changed, this, Mirror);
     connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
     Mirror();
-    Label1 = new QLabel(N_("Time passed:"));
-    lblScanTime = new QLabel(QStringLiteral("00:00:00:000"));
-    Band->addWidget(Button1);
-    Band->addStretch();
-    Band->addWidget(Label1);
-    Band->addSpacing(9);
-    Band->addWidget(lblScanTime);
-    Layout->addLayout(Band);
+    Label1 = new QLabel(N_("Time passed:"), tsScan);
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblScanTime = new QLabel(QStringLiteral("00:00:00:000"), tsScan);
+    lblScanTime->setProperty(NoTranslateProperty, true); // a time: a language switch keeps it
+    // The target list 185 high at the top, the result list down to a 40-pixel band that holds
+    // Delete Viruses at the bottom-left corner and the time at the bottom-right one.
+    PlaceOnResize(tsScan, [this](const QSize& Size) {
+        lvBrowser->setGeometry(0, 0, Size.width(), 185);
+        lvScanner->setGeometry(0, 185, Size.width(), std::max(0, Size.height() - 185 - 40));
+        Button1->move(5, Size.height() - 7 - Button1->height());
+        const QSize Time = lblScanTime->sizeHint();
+        lblScanTime->setGeometry(Size.width() - 9 - Time.width(),
+                                 Size.height() - 16 - Time.height(), Time.width(), Time.height());
+        const int Left = Button1->geometry().right() + 1;
+        Label1->setGeometry(Left, lblScanTime->y(), std::max(0, lblScanTime->x() - 9 - Left),
+                            Time.height());
+    });
     PageControl->addTab(tsScan, N_("Virus Scan"));
 }
 
@@ -553,6 +568,16 @@ void TfrmClamAV::ScanPageCloseStep() {
     TVirusScanner* Scanner = FVirusScanner;
     Scanner->Stop();
     Scanner->WaitFor(); // serves the scanner's events and its termination handler meanwhile
+}
+
+void TfrmClamAV::showEvent(QShowEvent* Event) {
+    if (!std::exchange(FShown, true))
+        if (const QScreen* Primary = QGuiApplication::primaryScreen()) {
+            QRect Frame = frameGeometry();
+            Frame.moveCenter(Primary->availableGeometry().center());
+            move(Frame.topLeft());
+        }
+    QMainWindow::showEvent(Event);
 }
 
 void TfrmClamAV::closeEvent(QCloseEvent* Event) {

@@ -103,11 +103,13 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override; // the first show centres the window
     bool event(QEvent* Event) override;
 
 private:
     void CreateActions();
     void CreateToolBar();
+    QWidget* CreateLanguageStrip();
     void CreateScanPage();
     void CreateUpdatePage(); // MainUpdatePage.cpp
     void CreateStatusBar();
@@ -142,6 +144,7 @@ private:
     TComponentTranslation FTranslation;
 
     bool FDestroying = false;
+    bool FShown = false;
     // The state of a running scan not shown yet (see ScheduleScanDisplay).
     QString FProgressPath; // the latest file reported, until shown
     bool FScanDisplayPending = false;

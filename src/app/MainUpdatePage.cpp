@@ -2,6 +2,7 @@
 // running update and the end of it. Everything here runs on the main thread but
 // FreshClamProgress, which runs on the update thread and only posts what it is given.
 
+#include "Anchors.h"
 #include "Harkavel.h"
 #include "Main.h"
 
@@ -92,26 +93,31 @@ void testing::SetFreshClamFactory(std::function<IFreshClam*()> Factory) {
 
 void TfrmClamAV::CreateUpdatePage() {
     tsUpdate = new QWidget;
-    auto* Layout = new QVBoxLayout(tsUpdate);
-    Layout->setContentsMargins(8, 7, 11, 14);
-    auto* Row = new QHBoxLayout;
-    Label3 = new QLabel(N_("Progress:"));
-    lblDBName = new QLabel;
+    Label3 = new QLabel(N_("Progress:"), tsUpdate);
+    lblDBName = new QLabel(tsUpdate);
     lblDBName->setProperty(NoTranslateProperty, true); // a database's name
-    Row->addWidget(Label3);
-    Row->addWidget(lblDBName, 1);
-    pbDBUpdate = new QProgressBar;
+    pbDBUpdate = new QProgressBar(tsUpdate);
     pbDBUpdate->setRange(0, 100);
     pbDBUpdate->setValue(0);
-    pbDBUpdate->setFixedHeight(17);
-    Label7 = new QLabel(N_("Update Journal:"));
-    memLog = new QPlainTextEdit;
+    pbDBUpdate->setTextVisible(false);
+    Label7 = new QLabel(N_("Update Journal:"), tsUpdate);
+    memLog = new QPlainTextEdit(tsUpdate);
     memLog->setReadOnly(true);
     memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Layout->addLayout(Row);
-    Layout->addWidget(pbDBUpdate);
-    Layout->addWidget(Label7);
-    Layout->addWidget(memLog, 1);
+    // 8 from the left, 11 from the right; the bar and the journal grow with the page, the
+    // journal down to 14 from the bottom. The database name starts at 60, or after a longer
+    // translation of "Progress:".
+    PlaceOnResize(tsUpdate, [this](const QSize& Size) {
+        const int Width = std::max(0, Size.width() - 8 - 11);
+        const QSize Caption = Label3->sizeHint();
+        Label3->setGeometry(8, 7, Caption.width(), Caption.height());
+        const int NameLeft = std::max(60, 8 + Caption.width() + 4);
+        lblDBName->setGeometry(NameLeft, 7, std::max(0, Size.width() - 11 - NameLeft),
+                               Caption.height());
+        pbDBUpdate->setGeometry(8, 23, Width, 17);
+        Label7->setGeometry(8, 46, Width, Label7->sizeHint().height());
+        memLog->setGeometry(8, 65, Width, std::max(0, Size.height() - 65 - 14));
+    });
     PageControl->addTab(tsUpdate, N_("Update"));
     connect(actStartUpdate, &QAction::triggered, this,
             Guarded([this] { actStartUpdateExecute(); }));
