@@ -83,12 +83,14 @@ void TestClamDatabase::LoadsAndCompilesOnce() {
 }
 
 void TestClamDatabase::StripsOneTrailingDelimiter() {
-    // cl_load accepts a trailing slash too, so what shows the stripping is that the load
-    // succeeds either way; the holder must not turn "/x/" into "/x" twice over.
+    // cl_load takes "folder/" as well as "folder", so a folder shows nothing. A database file
+    // does: "sample.ndb/" is no path at all, and only the stripped "sample.ndb" loads.
     QTemporaryDir Dir;
     WriteDatabase(Dir);
-    QCOMPARE(TClamDatabase::Instance()->Load(NativeFolder(Dir) + "/"), int(CL_SUCCESS));
+    const QByteArray File = NativeFolder(Dir) + "/sample.ndb";
+    QCOMPARE(TClamDatabase::Instance()->Load(File + "/"), int(CL_SUCCESS));
     QVERIFY(TClamDatabase::Instance()->IsLoaded());
+    QCOMPARE(TClamDatabase::Instance()->SignatureCount(), 2u);
 }
 
 void TestClamDatabase::FailedLoadLeavesNoEngine_data() {

@@ -45,6 +45,7 @@ private slots:
     void RefusesToLoadOnTheMainThread();
     void LoadsOnceFromTheProgramFolder();
     void ReportsVirusesCleanFilesAndEngineErrors();
+    void ClearsStructuredDataDetectionFromEveryScan();
     void NeverHandsASpecialFileToTheEngine();
     void GivesTheEngineTextForEveryStatus();
     void AnswersQueriesForItsInterfaces();
@@ -121,15 +122,30 @@ void TestClamScan::ReportsVirusesCleanFilesAndEngineErrors() {
     R = Scan(FService.Get(), FFiles.path() + "/dangling");
     QCOMPARE(R.Status, int(CL_EOPEN));
     QCOMPARE(R.VirusName, QString());
+}
 
-    // An option word with structured-data detection asked for still scans without it: a file
-    // full of card numbers is no finding.
+// An option word that asks for structured-data detection (0x38000) still scans without it.
+// The control scan shows that the engine would report the file with those bits set.
+void TestClamScan::ClearsStructuredDataDetectionFromEveryScan() {
     QByteArray Cards;
     for (int I = 0; I < 300; ++I)
         Cards += "4111 1111 1111 1111\n";
-    QVERIFY(support::WriteFile(FFiles.path() + "/cards.txt", Cards));
-    R = Scan(FService.Get(), FFiles.path() + "/cards.txt");
+    const QString Path = FFiles.path() + "/cards.txt";
+    QVERIFY(support::WriteFile(Path, Cards));
+    const uint32_t Asking = DefaultScanOptions | StructuredScanOptions;
+
+    cl_scan_options Unmasked = ScanOptionsFromWord(Asking);
+    const char* Name = nullptr;
+    unsigned long Scanned = 0;
+    QCOMPARE(cl_scanfile(QFile::encodeName(Path).constData(), &Name, &Scanned,
+                         TClamDatabase::Instance()->Engine(), &Unmasked),
+             CL_VIRUS);
+    QVERIFY2(QByteArray(Name).startsWith("Heuristics.Structured"), Name);
+
+    TInterfacePtr<IClamScan> Service(new TClamScan(Asking));
+    const TScanResult R = Scan(Service.Get(), Path);
     QCOMPARE(R.Status, int(CL_CLEAN));
+    QCOMPARE(R.VirusName, QString());
 }
 
 void TestClamScan::NeverHandsASpecialFileToTheEngine() {

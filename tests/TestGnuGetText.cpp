@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -206,26 +207,39 @@ void TestGnuGetText::SwitchesADomainOffForAnotherCharset() {
 }
 
 void TestGnuGetText::TranslatesSafelyWhileTheLanguageChanges() {
-    // The update thread translates status texts while the main thread applies languages.
+    // The update thread translates status texts while the main thread applies languages. Each
+    // answer is whole, in one of the languages; all three come up while they change; and once
+    // the main thread has settled on one, the other thread's next lookups answer in it.
     TGnuGetText Service;
     Service.SetCurrentLanguage("de");
-    std::atomic<bool> Stop{false};
-    std::atomic<int> Lookups{0}, Wrong{0};
+    const QStringList Allowed = {"Suche beendet", "Análisis terminado", "Scan finished"};
+    std::atomic<bool> Stop{false}, Settled{false};
+    std::atomic<int> Lookups{0}, Wrong{0}, StaleAfterSettling{0};
+    QSet<QString> Seen; // update thread's, read after the join
     std::thread Updater([&] {
-        const QStringList Allowed = {"Suche beendet", "Análisis terminado", "Scan finished"};
         while (!Stop.load()) {
-            if (!Allowed.contains(Service.Translate("Scan finished")))
+            const bool After = Settled.load(); // read before the lookup
+            const QString Answer = Service.Translate("Scan finished");
+            if (!Allowed.contains(Answer))
                 ++Wrong;
+            if (After && Answer != "Análisis terminado")
+                ++StaleAfterSettling;
+            Seen.insert(Answer);
             ++Lookups;
         }
     });
-    for (int I = 0; I < 3000; ++I)
+    for (int I = 0; I < 3000 || Lookups.load() < 10000; ++I)
         Service.SetCurrentLanguage(I % 3 == 0 ? "de" : I % 3 == 1 ? "es" : "en");
-    while (Lookups.load() < 10000)
+    Service.SetCurrentLanguage("es");
+    Settled = true;
+    const int Before = Lookups.load();
+    while (Lookups.load() < Before + 1000)
         std::this_thread::yield();
     Stop = true;
     Updater.join();
     QCOMPARE(Wrong.load(), 0);
+    QCOMPARE(StaleAfterSettling.load(), 0);
+    QCOMPARE(Seen, QSet<QString>(Allowed.begin(), Allowed.end()));
 }
 
 void TestGnuGetText::ReadsTheFuzzCorpusWithoutCrashing() {

@@ -305,6 +305,11 @@ void TfrmClamAV::CreateScanPage() {
         Label1->setGeometry(Left, lblScanTime->y(), std::max(0, lblScanTime->x() - 9 - Left),
                             Time.height());
     });
+    FScanDisplayTimer = new QTimer(this);
+    FScanDisplayTimer->setObjectName(QStringLiteral("ScanDisplayTimer"));
+    FScanDisplayTimer->setSingleShot(true);
+    FScanDisplayTimer->setInterval(ScanDisplayInterval);
+    connect(FScanDisplayTimer, &QTimer::timeout, this, &TfrmClamAV::ShowScanState);
     PageControl->addTab(tsScan, N_("Virus Scan"));
 }
 
@@ -460,16 +465,12 @@ void TfrmClamAV::UpdateElapsedTime() {
 // the status text, the elapsed time and the result list are painted by ShowScanState.
 void TfrmClamAV::ScheduleScanDisplay() {
     FLastEventTime = QDateTime::currentMSecsSinceEpoch();
-    if (FScanDisplayPending)
-        return;
-    FScanDisplayPending = true;
-    QTimer::singleShot(ScanDisplayInterval, this, &TfrmClamAV::ShowScanState);
+    if (!FScanDisplayTimer->isActive())
+        FScanDisplayTimer->start();
 }
 
 void TfrmClamAV::ShowScanState() {
-    if (!FScanDisplayPending)
-        return; // shown already, before "Scan finished"
-    FScanDisplayPending = false;
+    FScanDisplayTimer->stop(); // shown now: before "Scan finished" nothing is shown late
     if (!FProgressPath.isEmpty()) {
         const int Width = statusBar()->width() - StatusPanel1Width;
         StatusPanel1->setText(Translate("Scanning: ") +

@@ -23,6 +23,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 class TVirusScanner;
@@ -146,10 +147,10 @@ private:
     bool FDestroying = false;
     bool FShown = false;
     // The state of a running scan not shown yet (see ScheduleScanDisplay).
-    QString FProgressPath; // the latest file reported, until shown
-    bool FScanDisplayPending = false;
-    qint64 FLastEventTime = 0;       // ms since the epoch, of the latest scanner event
-    bool FDatabaseInstalled = false; // the running update has installed a database
+    QString FProgressPath;               // the latest file reported, until shown
+    QTimer* FScanDisplayTimer = nullptr; // runs while a display of the scan is due
+    qint64 FLastEventTime = 0;           // ms since the epoch, of the latest scanner event
+    bool FDatabaseInstalled = false;     // the running update has installed a database
 };
 
 namespace testing {

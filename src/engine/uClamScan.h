@@ -30,6 +30,9 @@ inline constexpr uint32_t StructuredScanOptions = 0x38000;
 
 class TClamScan : public TInterfacedObject, public IClamScan {
 public:
+    // The option word is the program's own; another is for tests of what every scan clears.
+    explicit TClamScan(uint32_t ScanOptions = DefaultScanOptions) : FScanOptions(ScanOptions) {}
+
     HRESULT QueryInterface(const TGUID& IID, void** Obj) override;
     uint32_t _AddRef() override { return AddRefImpl(); }
     uint32_t _Release() override { return ReleaseImpl(); }
@@ -42,5 +45,5 @@ public:
     HRESULT LoadDatabase(int32_t& Status) override;
 
 private:
-    const uint32_t FScanOptions = DefaultScanOptions;
+    const uint32_t FScanOptions;
 };
