@@ -37,9 +37,9 @@ void TestDrives::ListsBlockDeviceVolumesFromTheMountTableAlone() {
     QCOMPARE(DrivesFromMountTable(MountTable), QStringList({"/", "/home", "/media/usb stick"}));
     QCOMPARE(DrivesFromMountTable(QByteArray()), QStringList{"/"}); // the root always
     testing::SetMountTable(MountTable);
-    QCOMPARE(GetLogicalDrives(), QStringList({"/", "/home", "/media/usb stick"}));
+    QCOMPARE(harkavel::GetLogicalDrives(), QStringList({"/", "/home", "/media/usb stick"}));
     testing::SetMountTable(QByteArray());
-    QVERIFY(GetLogicalDrives().contains("/")); // the machine's own table again
+    QVERIFY(harkavel::GetLogicalDrives().contains("/")); // the machine's own table again
 }
 
 void TestDrives::DeletesScheduledFilesAtTheNextStart() {

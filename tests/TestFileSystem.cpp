@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace harkavel; // the file attribute bits
+
 namespace {
 
 QByteArray Native(const QTemporaryDir& Dir, const char* Name) {

@@ -123,6 +123,7 @@ private slots:
     void StartsWithTheDesignedActionStates();
     void KeepsItsLayoutWhenResized();
     void KeepsTheLayoutsNumbers();
+    void NamesEveryPartAsTheLayoutDoes();
     void ShortensPathsFromTheLeft();
     void AddsAFolderFromThePicker();
     void AddsSeveralFilesFromThePicker();
@@ -239,6 +240,26 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     QCOMPARE(Window.cmbLang->width(), 224);
     QCOMPARE(Growth(6), QSize(300, 0));   // the progress bar grows in width
     QCOMPARE(Growth(7), QSize(300, 200)); // the journal in both directions
+}
+
+// Tests and accessibility tools find the window's parts by the layout's names.
+void TestMainWindow::NamesEveryPartAsTheLayoutDoes() {
+    TfrmClamAV Window;
+    QCOMPARE(Window.objectName(), QString("frmClamAV"));
+    for (const char* Name :
+         {"actStartScan",   "actStopScan",     "actAddFile",  "actAddFolder", "actDeleteViruses",
+          "actStartUpdate", "actCancelUpdate", "actExit",     "tbiStartScan", "ToolButton1",
+          "ToolButton2",    "tbiStartUpdate",  "ToolButton4", "Label2",       "cmbLang",
+          "PageControl",    "tsScan",          "tsUpdate",    "lvBrowser",    "lvScanner",
+          "Button1",        "Label1",          "lblScanTime", "Label3",       "lblDBName",
+          "pbDBUpdate",     "Label7",          "memLog",      "stbStatus",    "StatusPanel0",
+          "StatusPanel1"})
+        QVERIFY2(Window.findChildren<QObject*>(Name).size() == 1, Name);
+    // As a user finds it: the tool button that shows Start Scan, clicked.
+    TModalAnswerer Answer(QMessageBox::Ok);
+    QTest::mouseClick(Window.findChild<QToolButton*>("tbiStartScan"), Qt::LeftButton);
+    QCOMPARE(Answer.Texts,
+             QStringList({"You must select at least one file or folder to be scanned."}));
 }
 
 // The layout's numbers, at the initial size and after a resize.

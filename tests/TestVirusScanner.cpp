@@ -17,6 +17,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace harkavel; // the file attribute bits
+
 using support::RunScan;
 using support::TScanRecord;
 

@@ -1,76 +1,35 @@
+// The main window: its tool bar, actions and their enabled states, the status bar, its
+// private messages and its start and end. The pages and the language strip have files of
+// their own (MainScanPage, MainScanDisplay, MainUpdatePage, MainLanguage). Everything here
+// runs on the main thread.
+
 #include "Main.h"
 #include "Anchors.h"
 #include "Harkavel.h"
 
 #include "engine/LibClamAV.h"
 #include "engine/uVirusScanner.h"
-#include "platform/DeleteOnRestart.h"
-#include "platform/Drives.h"
-#include "platform/FileSystem.h"
-#include "platform/NativePath.h"
 #include "settings/GTLanguageList.h"
 #include "settings/GetTextIgnores.h"
 #include "settings/GnuGetText.h"
-#include "settings/Options.h"
 
-#include <QAbstractItemView>
 #include <QAction>
-#include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
-#include <QFileIconProvider>
-#include <QHeaderView>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <memory>
 
 namespace {
-
-constexpr int StatusPanel1Width = 200;   // the configured width, used to shorten paths
-constexpr int ScanDisplayInterval = 100; // ms between two displays of a running scan
-
-// Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
-// frees it.
-class TFreeScannerEvent : public QEvent {
-public:
-    explicit TFreeScannerEvent(TVirusScanner* Scanner)
-        : QEvent(QEvent::Type(WM_FREE_SCANNER)), Scanner(Scanner) {}
-    std::unique_ptr<TVirusScanner> Scanner;
-};
-
-QString DropFirstDirectory(QString Folder) {
-    if (Folder == QStringView(u"/"))
-        return QString();
-    const bool Rooted = Folder.startsWith(PathDelimiter);
-    if (Rooted)
-        Folder.remove(0, 1);
-    if (Folder.startsWith(u'.'))
-        Folder.remove(0, 4); // an earlier ".../"
-    const qsizetype First = Folder.indexOf(PathDelimiter);
-    Folder = First < 0 ? QString() : QStringLiteral(".../") + Folder.mid(First + 1);
-    return Rooted ? PathDelimiter + Folder : Folder;
-}
-
-// The locale's time separator, from its short time format ("HH:mm" gives ":").
-QString TimeSeparator() {
-    const QString Format = QLocale().timeFormat(QLocale::ShortFormat);
-    for (QChar C : Format)
-        if (!C.isLetter() && !C.isSpace())
-            return QString(C);
-    return QStringLiteral(":");
-}
 
 QAction* NewAction(QObject* Owner, const QString& Caption, const QString& Hint, const char* Image) {
     auto* Action = new QAction(
@@ -125,6 +84,48 @@ TfrmClamAV::TfrmClamAV() {
     connect(PageControl, &QTabWidget::currentChanged, this,
             Guarded([this] { PageControlChange(); }));
     PageControlChange();
+    NameParts();
+}
+
+// Each widget and action carries the name the layout gives it, by which tests and
+// accessibility tools find it.
+void TfrmClamAV::NameParts() {
+    const std::pair<QObject*, const char*> Parts[] = {
+        {this, "frmClamAV"},
+        {actStartScan, "actStartScan"},
+        {actStopScan, "actStopScan"},
+        {actAddFile, "actAddFile"},
+        {actAddFolder, "actAddFolder"},
+        {actDeleteViruses, "actDeleteViruses"},
+        {actStartUpdate, "actStartUpdate"},
+        {actCancelUpdate, "actCancelUpdate"},
+        {actExit, "actExit"},
+        {tbiStartScan, "tbiStartScan"},
+        {ToolButton1, "ToolButton1"},
+        {ToolButton2, "ToolButton2"},
+        {tbiStartUpdate, "tbiStartUpdate"},
+        {ToolButton4, "ToolButton4"},
+        {Label2, "Label2"},
+        {cmbLang, "cmbLang"},
+        {PageControl, "PageControl"},
+        {tsScan, "tsScan"},
+        {tsUpdate, "tsUpdate"},
+        {lvBrowser, "lvBrowser"},
+        {lvScanner, "lvScanner"},
+        {Button1, "Button1"},
+        {Label1, "Label1"},
+        {lblScanTime, "lblScanTime"},
+        {Label3, "Label3"},
+        {lblDBName, "lblDBName"},
+        {pbDBUpdate, "pbDBUpdate"},
+        {Label7, "Label7"},
+        {memLog, "memLog"},
+        {statusBar(), "stbStatus"},
+        {StatusPanel0, "StatusPanel0"},
+        {StatusPanel1, "StatusPanel1"},
+    };
+    for (const auto& [Part, Name] : Parts)
+        Part->setObjectName(QString::fromLatin1(Name));
 }
 
 void TfrmClamAV::ShowEngineVersion() {
@@ -132,47 +133,6 @@ void TfrmClamAV::ShowEngineVersion() {
     StatusPanel0->setText(Translate("ClamAV Engine Version ") + EngineVersion());
     StatusPanel0->setMinimumWidth(
         std::max(170, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 8));
-}
-
-void TfrmClamAV::TranslateWindow() {
-    // Tool buttons and the push button show their actions' texts; the selector shows names.
-    for (QWidget* Mirror : std::initializer_list<QWidget*>{
-             tbiStartScan, ToolButton1, ToolButton2, tbiStartUpdate, ToolButton4, Button1, cmbLang})
-        Mirror->setProperty(NoTranslateProperty, true);
-    FTranslation.TranslateComponent(this);
-    for (int I = 0; I < PageControl->count(); ++I)
-        FTranslation.Add(PageControl, PageControl->tabText(I),
-                         [this, I](const QString& Text) { PageControl->setTabText(I, Text); });
-    for (QTreeWidget* List : {lvBrowser, lvScanner})
-        for (int I = 0; I < List->columnCount(); ++I)
-            FTranslation.Add(List, List->headerItem()->text(I), [List, I](const QString& Text) {
-                List->headerItem()->setText(I, Text);
-            });
-}
-
-int TfrmClamAV::FlagImageIndex(const QString& Code) {
-    if (Code.contains(QLatin1String("en")))
-        return 0;
-    return Code.contains(QLatin1String("es")) ? 1 : -1;
-}
-
-void TfrmClamAV::FillLanguageSelector(const QStringList& Names, const QStringList& Codes) {
-    cmbLang->clear();
-    const QIcon Flags[] = {QIcon(QStringLiteral(":/flags/us.png")),
-                           QIcon(QStringLiteral(":/flags/es.png"))};
-    for (qsizetype I = 0; I < Names.size(); ++I) {
-        const int Flag = FlagImageIndex(Codes[I]);
-        cmbLang->addItem(Flag < 0 ? QIcon() : Flags[Flag], Names[I], Codes[I]);
-    }
-    cmbLang->setCurrentIndex(int(Codes.indexOf(CurrentLanguage())));
-}
-
-void TfrmClamAV::cmbLangChange() {
-    const QString Code = cmbLang->currentData().toString();
-    GetOptions().Language = Code; // written at program end
-    SetCurrentLanguage(Code);
-    FTranslation.RetranslateComponent();
-    ShowEngineVersion();
 }
 
 TfrmClamAV::~TfrmClamAV() {
@@ -237,82 +197,6 @@ void TfrmClamAV::CreateToolBar() {
     addToolBar(ToolBar1);
 }
 
-QWidget* TfrmClamAV::CreateLanguageStrip() {
-    auto* Panel3 = new QWidget;
-    Panel3->setFixedHeight(34);
-    Label2 = new QLabel(N_("&Language:"), Panel3);
-    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    cmbLang = new QComboBox(Panel3);
-    cmbLang->setFixedSize(224, 23);
-    Label2->setBuddy(cmbLang);
-    // The selector 4 from the right edge and 6 from the top; the label's right edge 14 left of
-    // it, 9 from the top, whatever the length of its text in the current language.
-    PlaceOnResize(Panel3, [this](const QSize& Size) {
-        cmbLang->move(Size.width() - 4 - cmbLang->width(), 6);
-        Label2->setGeometry(0, 9, std::max(0, cmbLang->x() - 14), Label2->sizeHint().height());
-    });
-    return Panel3;
-}
-
-void TfrmClamAV::CreateScanPage() {
-    tsScan = new QWidget;
-    lvBrowser = new QTreeWidget(tsScan);
-    lvBrowser->setColumnCount(2);
-    lvBrowser->setHeaderLabels({N_("Path"), N_("Description")});
-    lvBrowser->setHeaderHidden(true);
-    lvBrowser->setRootIsDecorated(false);
-    // "Path" takes the width left over, "Description" stays 250 wide.
-    lvBrowser->header()->setStretchLastSection(false);
-    lvBrowser->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    lvBrowser->header()->setSectionResizeMode(1, QHeaderView::Fixed);
-    lvBrowser->header()->resizeSection(1, 250);
-    connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this,
-            Guarded([this] { lvBrowserDblClick(); }));
-    lvScanner = new QTreeWidget(tsScan);
-    lvScanner->setColumnCount(2);
-    lvScanner->setHeaderLabels({N_("Virus"), N_("Information")});
-    lvScanner->header()->setStretchLastSection(false);
-    lvScanner->setColumnWidth(0, 200);
-    lvScanner->setColumnWidth(1, 350);
-    lvScanner->setRootIsDecorated(false);
-    // Rows of one line each: the view need not measure every row again as rows arrive.
-    lvScanner->setUniformRowHeights(true);
-
-    Button1 = new QPushButton(tsScan);
-    Button1->setFixedSize(120, 26);
-    // Qt 6.4 binds no action to a push button: keep caption and state in step by hand.
-    auto Mirror = [this] {
-        Button1->setText(actDeleteViruses->text());
-        Button1->setEnabled(actDeleteViruses->isEnabled());
-    };
-    connect(actDeleteViruses, &QAction::changed, this, Mirror);
-    connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
-    Mirror();
-    Label1 = new QLabel(N_("Time passed:"), tsScan);
-    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblScanTime = new QLabel(QStringLiteral("00:00:00:000"), tsScan);
-    lblScanTime->setProperty(NoTranslateProperty, true); // a time: a language switch keeps it
-    // The target list 185 high at the top, the result list down to a 40-pixel band that holds
-    // Delete Viruses at the bottom-left corner and the time at the bottom-right one.
-    PlaceOnResize(tsScan, [this](const QSize& Size) {
-        lvBrowser->setGeometry(0, 0, Size.width(), 185);
-        lvScanner->setGeometry(0, 185, Size.width(), std::max(0, Size.height() - 185 - 40));
-        Button1->move(5, Size.height() - 7 - Button1->height());
-        const QSize Time = lblScanTime->sizeHint();
-        lblScanTime->setGeometry(Size.width() - 9 - Time.width(),
-                                 Size.height() - 16 - Time.height(), Time.width(), Time.height());
-        const int Left = Button1->geometry().right() + 1;
-        Label1->setGeometry(Left, lblScanTime->y(), std::max(0, lblScanTime->x() - 9 - Left),
-                            Time.height());
-    });
-    FScanDisplayTimer = new QTimer(this);
-    FScanDisplayTimer->setObjectName(QStringLiteral("ScanDisplayTimer"));
-    FScanDisplayTimer->setSingleShot(true);
-    FScanDisplayTimer->setInterval(ScanDisplayInterval);
-    connect(FScanDisplayTimer, &QTimer::timeout, this, &TfrmClamAV::ShowScanState);
-    PageControl->addTab(tsScan, N_("Virus Scan"));
-}
-
 void TfrmClamAV::CreateStatusBar() {
     // The linked engine's own version, not the version the panel once named.
     StatusPanel0 = new QLabel;
@@ -321,26 +205,6 @@ void TfrmClamAV::CreateStatusBar() {
     StatusPanel1 = new QLabel(N_("Lumidore is a GNU Antivirus Scanner powered by Clam AV Engine"));
     statusBar()->addWidget(StatusPanel0);
     statusBar()->addWidget(StatusPanel1, 1);
-}
-
-void TfrmClamAV::AddDriveRows() {
-    for (const QString& Drive : GetLogicalDrives())
-        AddTargetRow(Drive, false);
-}
-
-void TfrmClamAV::AddTargetRow(const QString& Path, bool Ticked) {
-    static QFileIconProvider Shell;
-    const QFileInfo Info(QFile::decodeName(PathToNative(Path)));
-    auto* Row = new QTreeWidgetItem(lvBrowser);
-    Row->setText(0, Path);
-    Row->setText(1, Shell.type(Info).left(80));
-    Row->setIcon(0, Shell.icon(Info));
-    Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
-    Row->setCheckState(0, Ticked ? Qt::Checked : Qt::Unchecked);
-}
-
-void TfrmClamAV::UpdateDeleteVirusesState() {
-    actDeleteViruses->setEnabled(!FInfectedFiles.isEmpty());
 }
 
 void TfrmClamAV::PageControlChange() {
@@ -358,217 +222,16 @@ void TfrmClamAV::SwapAction(QToolButton* Button, QAction* Action) {
     Button->setDefaultAction(Action);
 }
 
-void TfrmClamAV::actAddFolderExecute() {
-    QFileDialog Picker(this, Translate("Select folder"), QStringLiteral("/"));
-    Picker.setFileMode(QFileDialog::Directory); // a typed name must be an existing folder
-    // The same picker everywhere; read-only, so it cannot create, rename or delete folders.
-    Picker.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog |
-                      QFileDialog::ReadOnly);
-    if (auto* NewFolder = Picker.findChild<QWidget*>(QStringLiteral("newFolderButton")))
-        NewFolder->hide();
-    QList<QUrl> Drives; // the places start at the drives
-    for (const QString& Drive : GetLogicalDrives())
-        Drives << QUrl::fromLocalFile(Drive);
-    Picker.setSidebarUrls(Drives);
-    if (Picker.exec() != QDialog::Accepted || Picker.selectedFiles().isEmpty())
-        return;
-    AddTargetRow(Picker.selectedFiles().first());
-}
-
-void TfrmClamAV::actAddFileExecute() {
-    QFileDialog Picker(this, Translate("Select file(s)"));
-    Picker.setFileMode(QFileDialog::ExistingFiles); // several, each of which must exist
-    Picker.setNameFilter(Translate("All files (*)"));
-    Picker.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    Picker.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
-    // Once it is shown, the focus goes to the list of files rather than the name box.
-    QMetaObject::invokeMethod(
-        &Picker,
-        [&Picker] {
-            for (auto* View : Picker.findChildren<QAbstractItemView*>())
-                if (View->isVisible() && View->objectName() != u"sidebar")
-                    View->setFocus();
-        },
-        Qt::QueuedConnection);
-    if (Picker.exec() != QDialog::Accepted)
-        return;
-    for (const QString& File : Picker.selectedFiles())
-        AddTargetRow(File);
-}
-
-void TfrmClamAV::lvBrowserDblClick() {
-    if (QTreeWidgetItem* Row = lvBrowser->currentItem())
-        Row->setCheckState(0, Row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-}
-
-void TfrmClamAV::actStartScanExecute() {
-    QStringList Targets;
-    FInfectedFiles.clear();
-    for (int I = 0; I < lvBrowser->topLevelItemCount(); ++I)
-        if (lvBrowser->topLevelItem(I)->checkState(0) == Qt::Checked)
-            Targets << lvBrowser->topLevelItem(I)->text(0);
-    if (Targets.isEmpty()) {
-        QMessageBox::information(this, QStringLiteral("Harkavel"),
-                                 Translate("You must select at least one file or folder to be "
-                                           "scanned."));
-        return;
-    }
-    lvScanner->clear();
-    SwapAction(tbiStartScan, actStopScan);
-    FVirusScanner = new TVirusScanner(true, Targets);
-    FVirusScanner->OnVirusFound = [this](TVirusScanner*, const QString& Path, const QString& Name) {
-        RunGuarded([&] { ScannerVirusFound(Path, Name); });
-    };
-    FVirusScanner->OnProgress = [this](TVirusScanner*, const QString& Path) {
-        RunGuarded([&] { ScannerProgress(Path); });
-    };
-    FVirusScanner->OnError = [this](TVirusScanner*, const QString& Path, const QString& Text) {
-        RunGuarded([&] { ScannerError(Path, Text); });
-    };
-    FVirusScanner->OnTerminate = [this](TThread* Sender) {
-        RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
-    };
-    FScanStartTime = QDateTime::currentDateTime();
-    FVirusScanner->Start();
-}
-
-void TfrmClamAV::actStopScanExecute() {
-    if (FVirusScanner != nullptr)
-        FVirusScanner->Stop();
-}
-
-QString TfrmClamAV::ShortenPathToWidth(const QString& Path, int Width,
-                                       const QFontMetrics& Metrics) {
-    const qsizetype Last = Path.lastIndexOf(PathDelimiter);
-    QString Folder = Path.left(Last + 1);
-    const QString Name = Path.mid(Last + 1);
-    QString Result = Path;
-    while (!Folder.isEmpty() && Metrics.horizontalAdvance(Result) > Width) {
-        if (Folder == u"/.../")
-            Folder = QStringLiteral(".../");
-        else
-            Folder = DropFirstDirectory(Folder);
-        Result = Folder + Name;
-    }
-    return Result;
-}
-
-void TfrmClamAV::UpdateElapsedTime() {
-    const qint64 Elapsed = (FLastEventTime - FScanStartTime.toMSecsSinceEpoch()) % 86400000;
-    QString Text = QTime(0, 0).addMSecs(int(Elapsed)).toString(QStringLiteral("hh:mm:ss:zzz"));
-    lblScanTime->setText(Text.replace(u':', TimeSeparator()));
-}
-
-// A scan of small files reports thousands of files a second, more than anybody can read, and
-// painting the status text and the result list for each batch of them slowed such a scan by a
-// fifth. So the handlers change the window's state at once but show it a few times a second:
-// the status text, the elapsed time and the result list are painted by ShowScanState.
-void TfrmClamAV::ScheduleScanDisplay() {
-    FLastEventTime = QDateTime::currentMSecsSinceEpoch();
-    if (!FScanDisplayTimer->isActive())
-        FScanDisplayTimer->start();
-}
-
-void TfrmClamAV::ShowScanState() {
-    FScanDisplayTimer->stop(); // shown now: before "Scan finished" nothing is shown late
-    if (!FProgressPath.isEmpty()) {
-        const int Width = statusBar()->width() - StatusPanel1Width;
-        StatusPanel1->setText(Translate("Scanning: ") +
-                              ShortenPathToWidth(FProgressPath, Width, statusBar()->fontMetrics()));
-        FProgressPath.clear();
-    }
-    UpdateElapsedTime();
-    lvScanner->setUpdatesEnabled(true);
-}
-
-void TfrmClamAV::ScannerProgress(const QString& Path) {
-    FProgressPath = Path;
-    ScheduleScanDisplay();
-}
-
-void TfrmClamAV::AddResultRow(const QString& Caption, const QString& Information,
-                              const QIcon& Image) {
-    lvScanner->setUpdatesEnabled(false); // until ShowScanState
-    auto* Row = new QTreeWidgetItem(lvScanner, {Caption, Information});
-    Row->setIcon(0, Image);
-    ScheduleScanDisplay();
-}
-
-void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
-    static const QIcon VirusImage(QStringLiteral(":/images/virus.png"));
-    FInfectedFiles << Path;
-    AddResultRow(VirusName, Path, VirusImage);
-}
-
-void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
-    static const QIcon ErrorImage(QStringLiteral(":/images/error.png"));
-    AddResultRow(Path, Translate("Error: ") + ErrorText, ErrorImage);
-}
-
-void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
-    if (FDestroying)
-        return;
-    ShowScanState(); // the last path and time, before they are replaced
-    StatusPanel1->setText(Translate("Scan finished"));
-    // The thread is still inside this handler: it is destroyed when message 1125 is handled.
-    QCoreApplication::postEvent(this, new TFreeScannerEvent(Scanner));
-    FVirusScanner = nullptr;
-    SwapAction(tbiStartScan, actStartScan);
-    UpdateDeleteVirusesState();
-}
-
 bool TfrmClamAV::event(QEvent* Event) {
-    if (Event->type() == QEvent::Type(WM_UPDATE_PROGRESS)) {
+    if (Event->type() == QEvent::Type(harkavel::WM_UPDATE_PROGRESS)) {
         RunGuarded([&] { WMUpdateProgress(Event); });
         return true; // the event owns the record and frees it
     }
-    if (Event->type() == QEvent::Type(WM_FREE_SCANNER)) {
-        try {
-            static_cast<TFreeScannerEvent*>(Event)->Scanner.reset();
-        } catch (...) {
-            // An error while destroying the ended scanner is ignored.
-        }
-        return true;
+    if (Event->type() == QEvent::Type(harkavel::WM_FREE_SCANNER)) {
+        WMFreeScanner(Event);
+        return true; // the event owns the ended scanner
     }
     return QMainWindow::event(Event);
-}
-
-void TfrmClamAV::actDeleteVirusesExecute() {
-    // A running scan keeps adding finds while the message boxes below wait for the user: only
-    // what is listed now is deleted and taken off the list.
-    const qsizetype Files = FInfectedFiles.size();
-    const int Rows = lvScanner->topLevelItemCount();
-    if (QMessageBox::question(this, QStringLiteral("Harkavel"),
-                              Translate("Are you sure you want to delete all virus infected "
-                                        "files?"),
-                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
-        return;
-    bool Failed = false, Recorded = true;
-    for (const QString& Path : FInfectedFiles.mid(0, Files)) {
-        if (!RemoveFile(Path)) {
-            Recorded &= ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
-            Failed = true;
-        }
-    }
-    if (Failed)
-        QMessageBox::information(
-            this, QStringLiteral("Harkavel"),
-            Recorded ? Translate("Some files can not be deleted right now. Harkavel will try "
-                                 "again the next time it starts.")
-                     : Translate("Some files can not be deleted right now, and Harkavel could "
-                                 "not note them to try again."));
-    for (int Row = 0; Row < Rows; ++Row)
-        delete lvScanner->takeTopLevelItem(0);
-    FInfectedFiles.remove(0, Files);
-    UpdateDeleteVirusesState();
-}
-
-void TfrmClamAV::ScanPageCloseStep() {
-    if (FVirusScanner == nullptr)
-        return;
-    TVirusScanner* Scanner = FVirusScanner;
-    Scanner->Stop();
-    Scanner->WaitFor(); // serves the scanner's events and its termination handler meanwhile
 }
 
 void TfrmClamAV::showEvent(QShowEvent* Event) {

@@ -28,10 +28,15 @@ class QToolButton;
 class QTreeWidget;
 class TVirusScanner;
 
-// Private messages the window posts to itself.
+// Private messages the window posts to itself. In the program's namespace, and WM_USER only
+// where windows.h has not defined it already (as the same 1024).
+namespace harkavel {
+#ifndef WM_USER
 inline constexpr int WM_USER = 1024;
+#endif
 inline constexpr int WM_FREE_SCANNER = WM_USER + 101;    // 1125: destroy an ended scanner
 inline constexpr int WM_UPDATE_PROGRESS = WM_USER + 102; // 1126: an update progress report
+} // namespace harkavel
 
 // The main window, recorded once when it is created, before any worker thread exists: the only
 // object that code on worker threads posts to (the update thread's progress reports).
@@ -108,6 +113,7 @@ protected:
     bool event(QEvent* Event) override;
 
 private:
+    void NameParts();
     void CreateActions();
     void CreateToolBar();
     QWidget* CreateLanguageStrip();
@@ -137,6 +143,7 @@ private:
     void actStartUpdateExecute();
     void actCancelUpdateExecute();
     void WMUpdateProgress(QEvent* Message); // message 1126, which owns its record
+    void WMFreeScanner(QEvent* Message);    // message 1125, which owns the ended scanner
     void UpdatePageCloseStep();
     void TranslateWindow();
     void cmbLangChange();

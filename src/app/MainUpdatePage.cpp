@@ -34,7 +34,7 @@ std::function<IFreshClam*()> FreshClamFactory; // main thread only
 class TUpdateProgressEvent : public QEvent {
 public:
     explicit TUpdateProgressEvent(std::unique_ptr<TUpdateProgressRecord> Record)
-        : QEvent(QEvent::Type(WM_UPDATE_PROGRESS)), Record(std::move(Record)) {}
+        : QEvent(QEvent::Type(harkavel::WM_UPDATE_PROGRESS)), Record(std::move(Record)) {}
     std::unique_ptr<TUpdateProgressRecord> Record;
 };
 
@@ -191,7 +191,7 @@ void TfrmClamAV::WMUpdateProgress(QEvent* Message) {
 void TfrmClamAV::FreshClamTerminate(IFreshClam*) {
     HARKAVEL_ASSERT(IsMainThread(), "Main");
     // The reports posted before the end are shown before it, so that "Done." comes last.
-    QCoreApplication::sendPostedEvents(this, WM_UPDATE_PROGRESS);
+    QCoreApplication::sendPostedEvents(this, harkavel::WM_UPDATE_PROGRESS);
     FFreshClam.Release();
     SwapAction(tbiStartUpdate, actStartUpdate);
     actStartScan->setEnabled(true);

@@ -6,6 +6,8 @@
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
 
+using namespace harkavel; // the file attribute bits
+
 TVirusScanner::TVirusScanner(bool CreateSuspended, const QStringList& Targets)
     : TThread(true), FTargets(Targets) {
     if (!CreateSuspended)

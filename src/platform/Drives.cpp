@@ -81,7 +81,7 @@ QStringList DrivesFromMountTable(const QByteArray& MountInfo) {
     return Drives;
 }
 
-QStringList GetLogicalDrives() {
+QStringList harkavel::GetLogicalDrives() {
     {
         std::lock_guard Guard(TableLock);
         if (!StubbedTable.isNull())

@@ -9,7 +9,10 @@
 #include <QByteArray>
 #include <QStringList>
 
+// In the program's namespace: windows.h declares a GetLogicalDrives of its own.
+namespace harkavel {
 QStringList GetLogicalDrives();
+} // namespace harkavel
 
 // The drives named by a mount table in the form of /proc/self/mountinfo.
 QStringList DrivesFromMountTable(const QByteArray& MountInfo);

@@ -13,6 +13,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using namespace harkavel; // the file attribute bits
+
 namespace {
 
 // Kernel file systems whose "files" are not files: reading them hangs, never ends or means

@@ -15,11 +15,25 @@
 
 using TFileAttributes = uint32_t;
 
+// The attribute bits, with windows.h's names and values: in the program's namespace, and each
+// only where windows.h has not defined it already. Users say "using namespace harkavel;".
+namespace harkavel {
+#ifndef FILE_ATTRIBUTE_DIRECTORY
 inline constexpr TFileAttributes FILE_ATTRIBUTE_DIRECTORY = 0x10;
+#endif
+#ifndef FILE_ATTRIBUTE_DEVICE
 inline constexpr TFileAttributes FILE_ATTRIBUTE_DEVICE = 0x40;
+#endif
+#ifndef FILE_ATTRIBUTE_NORMAL
 inline constexpr TFileAttributes FILE_ATTRIBUTE_NORMAL = 0x80;
+#endif
+#ifndef FILE_ATTRIBUTE_REPARSE_POINT
 inline constexpr TFileAttributes FILE_ATTRIBUTE_REPARSE_POINT = 0x400; // a symbolic link
+#endif
+#ifndef INVALID_FILE_ATTRIBUTES
 inline constexpr TFileAttributes INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+#endif
+} // namespace harkavel
 
 // The attributes of a target path. A link given as the target is followed (a dangling one is a
 // plain file, which the engine then fails to open); a path that cannot be read gives

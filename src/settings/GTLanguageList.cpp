@@ -6,6 +6,8 @@
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
 
+using namespace harkavel; // the file attribute bits
+
 void TGTLanguageList::Refresh() {
     Names.clear();
     Codes.clear();

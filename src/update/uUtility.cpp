@@ -2,6 +2,8 @@
 
 #include "platform/FileSystem.h"
 
+using namespace harkavel; // the file attribute bits
+
 HRESULT MakeErrorCode(uint16_t Code) {
     return HRESULT(0x80040000u + Code);
 }

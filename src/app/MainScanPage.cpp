@@ -1,0 +1,286 @@
+// The "Virus Scan" page of the main window: the target list, Start and Stop Scan, the
+// scanner's events and Delete Viruses. Everything here runs on the main thread; the scanner
+// thread reaches the page only through its events, which run on the main thread.
+
+#include "Anchors.h"
+#include "Harkavel.h"
+#include "Main.h"
+
+#include "engine/uVirusScanner.h"
+#include "platform/DeleteOnRestart.h"
+#include "platform/Drives.h"
+#include "platform/FileSystem.h"
+#include "platform/NativePath.h"
+#include "settings/GetTextIgnores.h"
+#include "settings/GnuGetText.h"
+#include "settings/Options.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <memory>
+
+namespace {
+
+constexpr int ScanDisplayInterval = 100; // ms between two displays of a running scan
+
+// Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
+// frees it.
+class TFreeScannerEvent : public QEvent {
+public:
+    explicit TFreeScannerEvent(TVirusScanner* Scanner)
+        : QEvent(QEvent::Type(harkavel::WM_FREE_SCANNER)), Scanner(Scanner) {}
+    std::unique_ptr<TVirusScanner> Scanner;
+};
+
+} // namespace
+
+void TfrmClamAV::CreateScanPage() {
+    tsScan = new QWidget;
+    lvBrowser = new QTreeWidget(tsScan);
+    lvBrowser->setColumnCount(2);
+    lvBrowser->setHeaderLabels({N_("Path"), N_("Description")});
+    lvBrowser->setHeaderHidden(true);
+    lvBrowser->setRootIsDecorated(false);
+    // "Path" takes the width left over, "Description" stays 250 wide.
+    lvBrowser->header()->setStretchLastSection(false);
+    lvBrowser->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    lvBrowser->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    lvBrowser->header()->resizeSection(1, 250);
+    connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this,
+            Guarded([this] { lvBrowserDblClick(); }));
+    lvScanner = new QTreeWidget(tsScan);
+    lvScanner->setColumnCount(2);
+    lvScanner->setHeaderLabels({N_("Virus"), N_("Information")});
+    lvScanner->header()->setStretchLastSection(false);
+    lvScanner->setColumnWidth(0, 200);
+    lvScanner->setColumnWidth(1, 350);
+    lvScanner->setRootIsDecorated(false);
+    // Rows of one line each: the view need not measure every row again as rows arrive.
+    lvScanner->setUniformRowHeights(true);
+
+    Button1 = new QPushButton(tsScan);
+    Button1->setFixedSize(120, 26);
+    // Qt 6.4 binds no action to a push button: keep caption and state in step by hand.
+    auto Mirror = [this] {
+        Button1->setText(actDeleteViruses->text());
+        Button1->setEnabled(actDeleteViruses->isEnabled());
+    };
+    connect(actDeleteViruses, &QAction::changed, this, Mirror);
+    connect(Button1, &QPushButton::clicked, actDeleteViruses, &QAction::trigger);
+    Mirror();
+    Label1 = new QLabel(N_("Time passed:"), tsScan);
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblScanTime = new QLabel(QStringLiteral("00:00:00:000"), tsScan);
+    lblScanTime->setProperty(NoTranslateProperty, true); // a time: a language switch keeps it
+    // The target list 185 high at the top, the result list down to a 40-pixel band that holds
+    // Delete Viruses at the bottom-left corner and the time at the bottom-right one.
+    PlaceOnResize(tsScan, [this](const QSize& Size) {
+        lvBrowser->setGeometry(0, 0, Size.width(), 185);
+        lvScanner->setGeometry(0, 185, Size.width(), std::max(0, Size.height() - 185 - 40));
+        Button1->move(5, Size.height() - 7 - Button1->height());
+        const QSize Time = lblScanTime->sizeHint();
+        lblScanTime->setGeometry(Size.width() - 9 - Time.width(),
+                                 Size.height() - 16 - Time.height(), Time.width(), Time.height());
+        const int Left = Button1->geometry().right() + 1;
+        Label1->setGeometry(Left, lblScanTime->y(), std::max(0, lblScanTime->x() - 9 - Left),
+                            Time.height());
+    });
+    FScanDisplayTimer = new QTimer(this);
+    FScanDisplayTimer->setObjectName(QStringLiteral("ScanDisplayTimer"));
+    FScanDisplayTimer->setSingleShot(true);
+    FScanDisplayTimer->setInterval(ScanDisplayInterval);
+    connect(FScanDisplayTimer, &QTimer::timeout, this, &TfrmClamAV::ShowScanState);
+    PageControl->addTab(tsScan, N_("Virus Scan"));
+}
+
+void TfrmClamAV::AddDriveRows() {
+    for (const QString& Drive : harkavel::GetLogicalDrives())
+        AddTargetRow(Drive, false);
+}
+
+void TfrmClamAV::AddTargetRow(const QString& Path, bool Ticked) {
+    static QFileIconProvider Shell;
+    const QFileInfo Info(QFile::decodeName(PathToNative(Path)));
+    auto* Row = new QTreeWidgetItem(lvBrowser);
+    Row->setText(0, Path);
+    Row->setText(1, Shell.type(Info).left(80));
+    Row->setIcon(0, Shell.icon(Info));
+    Row->setFlags(Row->flags() | Qt::ItemIsUserCheckable);
+    Row->setCheckState(0, Ticked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TfrmClamAV::UpdateDeleteVirusesState() {
+    actDeleteViruses->setEnabled(!FInfectedFiles.isEmpty());
+}
+
+void TfrmClamAV::actAddFolderExecute() {
+    QFileDialog Picker(this, Translate("Select folder"), QStringLiteral("/"));
+    Picker.setFileMode(QFileDialog::Directory); // a typed name must be an existing folder
+    // The same picker everywhere; read-only, so it cannot create, rename or delete folders.
+    Picker.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog |
+                      QFileDialog::ReadOnly);
+    if (auto* NewFolder = Picker.findChild<QWidget*>(QStringLiteral("newFolderButton")))
+        NewFolder->hide();
+    QList<QUrl> Drives; // the places start at the drives
+    for (const QString& Drive : harkavel::GetLogicalDrives())
+        Drives << QUrl::fromLocalFile(Drive);
+    Picker.setSidebarUrls(Drives);
+    if (Picker.exec() != QDialog::Accepted || Picker.selectedFiles().isEmpty())
+        return;
+    AddTargetRow(Picker.selectedFiles().first());
+}
+
+void TfrmClamAV::actAddFileExecute() {
+    QFileDialog Picker(this, Translate("Select file(s)"));
+    Picker.setFileMode(QFileDialog::ExistingFiles); // several, each of which must exist
+    Picker.setNameFilter(Translate("All files (*)"));
+    Picker.setFilter(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    Picker.setOptions(QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+    // Once it is shown, the focus goes to the list of files rather than the name box.
+    QMetaObject::invokeMethod(
+        &Picker,
+        [&Picker] {
+            for (auto* View : Picker.findChildren<QAbstractItemView*>())
+                if (View->isVisible() && View->objectName() != u"sidebar")
+                    View->setFocus();
+        },
+        Qt::QueuedConnection);
+    if (Picker.exec() != QDialog::Accepted)
+        return;
+    for (const QString& File : Picker.selectedFiles())
+        AddTargetRow(File);
+}
+
+void TfrmClamAV::lvBrowserDblClick() {
+    if (QTreeWidgetItem* Row = lvBrowser->currentItem())
+        Row->setCheckState(0, Row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+void TfrmClamAV::actStartScanExecute() {
+    QStringList Targets;
+    FInfectedFiles.clear();
+    for (int I = 0; I < lvBrowser->topLevelItemCount(); ++I)
+        if (lvBrowser->topLevelItem(I)->checkState(0) == Qt::Checked)
+            Targets << lvBrowser->topLevelItem(I)->text(0);
+    if (Targets.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Harkavel"),
+                                 Translate("You must select at least one file or folder to be "
+                                           "scanned."));
+        return;
+    }
+    lvScanner->clear();
+    SwapAction(tbiStartScan, actStopScan);
+    FVirusScanner = new TVirusScanner(true, Targets);
+    FVirusScanner->OnVirusFound = [this](TVirusScanner*, const QString& Path, const QString& Name) {
+        RunGuarded([&] { ScannerVirusFound(Path, Name); });
+    };
+    FVirusScanner->OnProgress = [this](TVirusScanner*, const QString& Path) {
+        RunGuarded([&] { ScannerProgress(Path); });
+    };
+    FVirusScanner->OnError = [this](TVirusScanner*, const QString& Path, const QString& Text) {
+        RunGuarded([&] { ScannerError(Path, Text); });
+    };
+    FVirusScanner->OnTerminate = [this](TThread* Sender) {
+        RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
+    };
+    FScanStartTime = QDateTime::currentDateTime();
+    FVirusScanner->Start();
+}
+
+void TfrmClamAV::actStopScanExecute() {
+    if (FVirusScanner != nullptr)
+        FVirusScanner->Stop();
+}
+
+void TfrmClamAV::ScannerProgress(const QString& Path) {
+    FProgressPath = Path;
+    ScheduleScanDisplay();
+}
+
+void TfrmClamAV::AddResultRow(const QString& Caption, const QString& Information,
+                              const QIcon& Image) {
+    lvScanner->setUpdatesEnabled(false); // until ShowScanState
+    auto* Row = new QTreeWidgetItem(lvScanner, {Caption, Information});
+    Row->setIcon(0, Image);
+    ScheduleScanDisplay();
+}
+
+void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
+    static const QIcon VirusImage(QStringLiteral(":/images/virus.png"));
+    FInfectedFiles << Path;
+    AddResultRow(VirusName, Path, VirusImage);
+}
+
+void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
+    static const QIcon ErrorImage(QStringLiteral(":/images/error.png"));
+    AddResultRow(Path, Translate("Error: ") + ErrorText, ErrorImage);
+}
+
+void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
+    if (FDestroying)
+        return;
+    ShowScanState(); // the last path and time, before they are replaced
+    StatusPanel1->setText(Translate("Scan finished"));
+    // The thread is still inside this handler: it is destroyed when message 1125 is handled.
+    QCoreApplication::postEvent(this, new TFreeScannerEvent(Scanner));
+    FVirusScanner = nullptr;
+    SwapAction(tbiStartScan, actStartScan);
+    UpdateDeleteVirusesState();
+}
+
+void TfrmClamAV::actDeleteVirusesExecute() {
+    // A running scan keeps adding finds while the message boxes below wait for the user: only
+    // what is listed now is deleted and taken off the list.
+    const qsizetype Files = FInfectedFiles.size();
+    const int Rows = lvScanner->topLevelItemCount();
+    if (QMessageBox::question(this, QStringLiteral("Harkavel"),
+                              Translate("Are you sure you want to delete all virus infected "
+                                        "files?"),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    bool Failed = false, Recorded = true;
+    for (const QString& Path : FInfectedFiles.mid(0, Files)) {
+        if (!RemoveFile(Path)) {
+            Recorded &= ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
+            Failed = true;
+        }
+    }
+    if (Failed)
+        QMessageBox::information(
+            this, QStringLiteral("Harkavel"),
+            Recorded ? Translate("Some files can not be deleted right now. Harkavel will try "
+                                 "again the next time it starts.")
+                     : Translate("Some files can not be deleted right now, and Harkavel could "
+                                 "not note them to try again."));
+    for (int Row = 0; Row < Rows; ++Row)
+        delete lvScanner->takeTopLevelItem(0);
+    FInfectedFiles.remove(0, Files);
+    UpdateDeleteVirusesState();
+}
+
+void TfrmClamAV::ScanPageCloseStep() {
+    if (FVirusScanner == nullptr)
+        return;
+    TVirusScanner* Scanner = FVirusScanner;
+    Scanner->Stop();
+    Scanner->WaitFor(); // serves the scanner's events and its termination handler meanwhile
+}
+
+void TfrmClamAV::WMFreeScanner(QEvent* Message) {
+    try {
+        static_cast<TFreeScannerEvent*>(Message)->Scanner.reset();
+    } catch (...) {
+        // An error while destroying the ended scanner is ignored.
+    }
+}
