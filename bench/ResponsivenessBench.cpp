@@ -17,6 +17,7 @@
 #include "platform/ProgramPath.h"
 #include "support/TestMirror.h"
 #include "support/TestSupport.h"
+#include "support/WindowParts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,6 +33,10 @@
 #include <ctime>
 #include <sys/resource.h>
 #include <utime.h>
+
+using support::InfectedFiles;
+using support::ScanRuns;
+using support::W;
 
 namespace {
 
@@ -111,11 +116,11 @@ double ScanInWindow(TfrmClamAV& Window, QString& Lateness, int& Viruses) {
     QElapsedTimer Clock;
     Clock.start();
     TLatencyProbe Probe;
-    Window.actStartScan->trigger();
-    RunUntil([&] { return Window.FVirusScanner == nullptr; });
+    W(Window).actStartScan->trigger();
+    RunUntil([&] { return !ScanRuns(Window); });
     const double Seconds = Clock.nsecsElapsed() / 1e9;
     Lateness = Probe.Summary();
-    Viruses = Window.lvScanner->topLevelItemCount();
+    Viruses = W(Window).lvScanner->topLevelItemCount();
     return Seconds;
 }
 
@@ -148,12 +153,12 @@ QString UpdateInWindow(TfrmClamAV& Window, const QString& ProgramFolder, qint64 
     const utimbuf LongAgo{978307200, 978307200};
     utime(QFile::encodeName(Local).constData(), &LongAgo);
     qputenv("HARKAVEL_MIRROR", Mirror.Url(QString()).toUtf8());
-    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
     QElapsedTimer Clock;
     Clock.start();
     TLatencyProbe Probe;
-    Window.actStartUpdate->trigger();
-    RunUntil([&] { return Window.memLog->toPlainText().endsWith(QLatin1String("Done.")); });
+    W(Window).actStartUpdate->trigger();
+    RunUntil([&] { return W(Window).memLog->toPlainText().endsWith(QLatin1String("Done.")); });
     Seconds = Clock.nsecsElapsed() / 1e9;
     QFile::remove(Local);
     return Probe.Summary();
@@ -235,7 +240,7 @@ int main(int argc, char* argv[]) {
         std::printf(
             "updating window (%lld MB download, %.2f s): %s\n  journal ends: %s\n", UpdateMegabytes,
             Seconds, qPrintable(Lateness),
-            qPrintable(Window.memLog->toPlainText().section('\n', -3).replace('\n', " | ")));
+            qPrintable(W(Window).memLog->toPlainText().section('\n', -3).replace('\n', " | ")));
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "settings/GnuGetText.h"
 #include "settings/Options.h"
 #include "support/TestSupport.h"
+#include "support/WindowParts.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -29,6 +30,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+
+using support::InfectedFiles;
+using support::ScanRuns;
+using support::W;
 
 namespace {
 
@@ -159,9 +164,9 @@ void TestMainWindow::initTestCase() {
 }
 
 void TestMainWindow::Scan(TfrmClamAV& Window) {
-    Window.actStartScan->trigger();
-    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
-    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+    W(Window).actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Scan finished"));
 }
 
 void TestMainWindow::StartsWithTheDesignedActionStates() {
@@ -172,23 +177,23 @@ void TestMainWindow::StartsWithTheDesignedActionStates() {
                            "27 21 8:17 / /usr rw - ext4 /dev/sdb1 rw\n");
     const auto UndoMountTable = qScopeGuard([] { testing::SetMountTable(QByteArray()); });
     TfrmClamAV Window;
-    QCOMPARE(Column(Window.lvBrowser, 0), QStringList({"/", "/usr"}));
+    QCOMPARE(Column(W(Window).lvBrowser, 0), QStringList({"/", "/usr"}));
     QCOMPARE(Window.windowTitle(), QString("Harkavel"));
-    QVERIFY(!Window.actDeleteViruses->isEnabled());
-    QVERIFY(!Window.Button1->isEnabled());
-    QVERIFY(!Window.actStartUpdate->isEnabled());
-    QVERIFY(Window.actStartScan->isEnabled() && Window.actAddFile->isEnabled() &&
-            Window.actAddFolder->isEnabled());
-    QCOMPARE(Window.lvBrowser->topLevelItem(0)->text(0), QString("/"));
-    QCOMPARE(Window.lvBrowser->topLevelItem(0)->checkState(0), Qt::Unchecked);
-    QVERIFY(Window.StatusPanel0->text().startsWith("ClamAV Engine Version 1."));
-    Window.PageControl->setCurrentWidget(Window.tsUpdate);
-    QVERIFY(Window.actStartUpdate->isEnabled());
-    QVERIFY(!Window.actStartScan->isEnabled() && !Window.actAddFile->isEnabled() &&
-            !Window.actAddFolder->isEnabled());
-    Window.PageControl->setCurrentWidget(Window.tsScan);
-    QVERIFY(!Window.actStartUpdate->isEnabled());
-    QVERIFY(Window.actStartScan->isEnabled());
+    QVERIFY(!W(Window).actDeleteViruses->isEnabled());
+    QVERIFY(!W(Window).Button1->isEnabled());
+    QVERIFY(!W(Window).actStartUpdate->isEnabled());
+    QVERIFY(W(Window).actStartScan->isEnabled() && W(Window).actAddFile->isEnabled() &&
+            W(Window).actAddFolder->isEnabled());
+    QCOMPARE(W(Window).lvBrowser->topLevelItem(0)->text(0), QString("/"));
+    QCOMPARE(W(Window).lvBrowser->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    QVERIFY(W(Window).StatusPanel0->text().startsWith("ClamAV Engine Version 1."));
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    QVERIFY(W(Window).actStartUpdate->isEnabled());
+    QVERIFY(!W(Window).actStartScan->isEnabled() && !W(Window).actAddFile->isEnabled() &&
+            !W(Window).actAddFolder->isEnabled());
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+    QVERIFY(!W(Window).actStartUpdate->isEnabled());
+    QVERIFY(W(Window).actStartScan->isEnabled());
 }
 
 // Where a widget sits within the window, and how far its far corner is from the window's.
@@ -207,15 +212,15 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     Window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&Window));
     QCOMPARE(Window.size(), QSize(588, 543));
-    QWidget* const Watched[] = {Window.lvBrowser,   Window.lvScanner, Window.Button1,
-                                Window.lblScanTime, Window.Label1,    Window.cmbLang,
-                                Window.pbDBUpdate,  Window.memLog};
+    QWidget* const Watched[] = {W(Window).lvBrowser,   W(Window).lvScanner, W(Window).Button1,
+                                W(Window).lblScanTime, W(Window).Label1,    W(Window).cmbLang,
+                                W(Window).pbDBUpdate,  W(Window).memLog};
     const auto Measure = [&] {
         QList<TPlacement> Placements;
         for (QWidget* Widget : Watched) {
-            for (QWidget* Page : {Window.tsScan, Window.tsUpdate})
+            for (QWidget* Page : {W(Window).tsScan, W(Window).tsUpdate})
                 if (Page->isAncestorOf(Widget))
-                    Window.PageControl->setCurrentWidget(Page); // a hidden page is not laid out
+                    W(Window).PageControl->setCurrentWidget(Page); // a hidden page is not laid out
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             Placements << Placement(Widget);
         }
@@ -227,7 +232,7 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     const QList<TPlacement> After = Measure();
     const auto Growth = [&](int I) { return After[I].Rect.size() - Before[I].Rect.size(); };
     QCOMPARE(Growth(0), QSize(300, 0)); // the target list keeps its height of 185
-    QCOMPARE(Window.lvBrowser->height(), 185);
+    QCOMPARE(W(Window).lvBrowser->height(), 185);
     QCOMPARE(Growth(1), QSize(300, 200)); // the result list takes the rest
     // Delete Viruses keeps the bottom-left corner, the time labels the bottom-right one.
     QCOMPARE(After[2].Rect.left(), Before[2].Rect.left());
@@ -237,7 +242,7 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     // The language selector keeps its distance to the right edge and its place from the top.
     QCOMPARE(After[5].FromFarCorner.x(), Before[5].FromFarCorner.x());
     QCOMPARE(After[5].Rect.top(), Before[5].Rect.top());
-    QCOMPARE(Window.cmbLang->width(), 224);
+    QCOMPARE(W(Window).cmbLang->width(), 224);
     QCOMPARE(Growth(6), QSize(300, 0));   // the progress bar grows in width
     QCOMPARE(Growth(7), QSize(300, 200)); // the journal in both directions
 }
@@ -270,7 +275,7 @@ void TestMainWindow::KeepsTheLayoutsNumbers() {
     const QRect Screen = QGuiApplication::primaryScreen()->availableGeometry();
     QVERIFY2((Window.frameGeometry().center() - Screen.center()).manhattanLength() <= 1,
              "centred on the primary screen when first shown");
-    QVERIFY(!Window.pbDBUpdate->isTextVisible());
+    QVERIFY(!W(Window).pbDBUpdate->isTextVisible());
     for (const QSize& Size : {QSize(588, 543), QSize(888, 743)}) {
         Window.resize(Size);
         QTRY_COMPARE(Window.size(), Size);
@@ -279,46 +284,50 @@ void TestMainWindow::KeepsTheLayoutsNumbers() {
             QVERIFY2(Condition, qPrintable(What + At));
         };
         // The language strip.
-        const QWidget* Strip = Window.cmbLang->parentWidget();
-        Verify(Window.Label2->geometry().right() + 1 + 14 == Window.cmbLang->x(),
+        const QWidget* Strip = W(Window).cmbLang->parentWidget();
+        Verify(W(Window).Label2->geometry().right() + 1 + 14 == W(Window).cmbLang->x(),
                "the language label ends 14 left of the selector");
-        Verify(Window.Label2->alignment() & Qt::AlignRight, "the language label is right-aligned");
-        Verify(Window.Label2->y() == 9 && Window.cmbLang->y() == 6, "label 9, selector 6 down");
-        Verify(Strip->width() - Window.cmbLang->geometry().right() - 1 == 4,
+        Verify(W(Window).Label2->alignment() & Qt::AlignRight,
+               "the language label is right-aligned");
+        Verify(W(Window).Label2->y() == 9 && W(Window).cmbLang->y() == 6,
+               "label 9, selector 6 down");
+        Verify(Strip->width() - W(Window).cmbLang->geometry().right() - 1 == 4,
                "the selector 4 from the right");
         // The scan page.
-        Window.PageControl->setCurrentWidget(Window.tsScan);
-        const QSize Scan = Window.tsScan->size();
-        Verify(Scan.height() - Window.lvScanner->geometry().bottom() - 1 == 40,
+        W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+        const QSize Scan = W(Window).tsScan->size();
+        Verify(Scan.height() - W(Window).lvScanner->geometry().bottom() - 1 == 40,
                "a 40-pixel band under the result list");
-        Verify(Window.Label1->geometry().right() + 1 + 9 == Window.lblScanTime->x(),
+        Verify(W(Window).Label1->geometry().right() + 1 + 9 == W(Window).lblScanTime->x(),
                "\"Time passed:\" 9 left of the time");
-        Verify(Scan.width() - Window.lblScanTime->geometry().right() - 1 == 9,
+        Verify(Scan.width() - W(Window).lblScanTime->geometry().right() - 1 == 9,
                "the time 9 from the right");
-        Verify(Scan.height() - Window.lblScanTime->geometry().bottom() - 1 == 16 &&
-                   Window.Label1->y() == Window.lblScanTime->y(),
+        Verify(Scan.height() - W(Window).lblScanTime->geometry().bottom() - 1 == 16 &&
+                   W(Window).Label1->y() == W(Window).lblScanTime->y(),
                "the labels 16 from the bottom");
-        Verify(Window.Button1->x() == 5 &&
-                   Scan.height() - Window.Button1->geometry().bottom() - 1 == 7,
+        Verify(W(Window).Button1->x() == 5 &&
+                   Scan.height() - W(Window).Button1->geometry().bottom() - 1 == 7,
                "Delete Viruses 5 from the left, 7 from the bottom");
-        Verify(Window.lvBrowser->columnWidth(1) == 250 &&
-                   Window.lvBrowser->columnWidth(0) + 250 == Window.lvBrowser->viewport()->width(),
+        Verify(W(Window).lvBrowser->columnWidth(1) == 250 &&
+                   W(Window).lvBrowser->columnWidth(0) + 250 ==
+                       W(Window).lvBrowser->viewport()->width(),
                "Path takes what Description (250) leaves");
-        Verify(Window.lvScanner->columnWidth(0) == 200 && Window.lvScanner->columnWidth(1) == 350,
+        Verify(W(Window).lvScanner->columnWidth(0) == 200 &&
+                   W(Window).lvScanner->columnWidth(1) == 350,
                "Virus 200, Information 350");
         // The update page.
-        Window.PageControl->setCurrentWidget(Window.tsUpdate);
-        const QSize Update = Window.tsUpdate->size();
+        W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+        const QSize Update = W(Window).tsUpdate->size();
         // The name stands at 60 where the caption fits before it (the layout's 8-point font);
         // Qt's default font draws "Progress:" 55 pixels wide, and the name then follows 4 later.
-        Verify(Window.Label3->pos() == QPoint(8, 7) &&
-                   Window.lblDBName->pos() ==
-                       QPoint(std::max(60, Window.Label3->geometry().right() + 1 + 4), 7),
+        Verify(W(Window).Label3->pos() == QPoint(8, 7) &&
+                   W(Window).lblDBName->pos() ==
+                       QPoint(std::max(60, W(Window).Label3->geometry().right() + 1 + 4), 7),
                "Progress: at (8,7), the name at (60,7) or just after a longer caption");
-        Verify(Window.pbDBUpdate->geometry() == QRect(8, 23, Update.width() - 19, 17),
+        Verify(W(Window).pbDBUpdate->geometry() == QRect(8, 23, Update.width() - 19, 17),
                "the bar at (8,23), 17 high, 11 from the right");
-        Verify(Window.Label7->pos() == QPoint(8, 46), "the journal's label at (8,46)");
-        Verify(Window.memLog->geometry() ==
+        Verify(W(Window).Label7->pos() == QPoint(8, 46), "the journal's label at (8,46)");
+        Verify(W(Window).memLog->geometry() ==
                    QRect(8, 65, Update.width() - 19, Update.height() - 65 - 14),
                "the journal at (8,65), 11 from the right, 14 from the bottom");
     }
@@ -340,7 +349,7 @@ void TestMainWindow::ShortensPathsFromTheLeft() {
 
 void TestMainWindow::AddsAFolderFromThePicker() {
     TfrmClamAV Window;
-    const int Rows = Window.lvBrowser->topLevelItemCount();
+    const int Rows = W(Window).lvBrowser->topLevelItemCount();
     Window.show();
     const QString Folder = FFiles.path() + "/a";
     QString Title, Start;
@@ -370,9 +379,9 @@ void TestMainWindow::AddsAFolderFromThePicker() {
             return true;
         },
     });
-    Window.actAddFolder->trigger();
-    QCOMPARE(Window.lvBrowser->topLevelItemCount(), Rows);
-    Window.actAddFolder->trigger();
+    W(Window).actAddFolder->trigger();
+    QCOMPARE(W(Window).lvBrowser->topLevelItemCount(), Rows);
+    W(Window).actAddFolder->trigger();
     QVERIFY(Answer.Done());
     QCOMPARE(Title, QString("Select folder"));
     QCOMPARE(Start, QString("/"));
@@ -380,8 +389,8 @@ void TestMainWindow::AddsAFolderFromThePicker() {
     QCOMPARE(Places.value(0), QString("/"));
     QCOMPARE(Warnings.Texts.size(), 1);
     QVERIFY(Warnings.Texts[0].contains("not found"));
-    QCOMPARE(Window.lvBrowser->topLevelItemCount(), Rows + 1);
-    QTreeWidgetItem* Row = Window.lvBrowser->topLevelItem(Rows);
+    QCOMPARE(W(Window).lvBrowser->topLevelItemCount(), Rows + 1);
+    QTreeWidgetItem* Row = W(Window).lvBrowser->topLevelItem(Rows);
     QCOMPARE(Row->text(0), Folder);
     QCOMPARE(Row->checkState(0), Qt::Checked);
     QCOMPARE(Row->text(1), QString("Folder")); // the file manager's type name
@@ -392,7 +401,7 @@ void TestMainWindow::AddsSeveralFilesFromThePicker() {
     QVERIFY(support::WriteFile(Folder + "/.hidden", "h"));
     QVERIFY(support::WriteFile(Folder + "/b.txt", "b"));
     TfrmClamAV Window;
-    const int Rows = Window.lvBrowser->topLevelItemCount();
+    const int Rows = W(Window).lvBrowser->topLevelItemCount();
     Window.show();
     QString Title;
     QStringList Filters, Listed;
@@ -422,16 +431,16 @@ void TestMainWindow::AddsSeveralFilesFromThePicker() {
             return true;
         },
     });
-    Window.actAddFile->trigger();
+    W(Window).actAddFile->trigger();
     QVERIFY(Answer.Done());
     QCOMPARE(Title, QString("Select file(s)"));
     QCOMPARE(Filters, QStringList({"All files (*)"}));
     QVERIFY(FocusInList);
     QCOMPARE(Listed, QStringList({".hidden", "b.txt"}));
     QCOMPARE(Warnings.Texts.size(), 1);
-    QCOMPARE(Column(Window.lvBrowser, 0).mid(Rows),
+    QCOMPARE(Column(W(Window).lvBrowser, 0).mid(Rows),
              QStringList({Folder + "/b.txt", Folder + "/.hidden"}));
-    QCOMPARE(Window.lvBrowser->topLevelItem(Rows + 1)->checkState(0), Qt::Checked);
+    QCOMPARE(W(Window).lvBrowser->topLevelItem(Rows + 1)->checkState(0), Qt::Checked);
 }
 
 void TestMainWindow::RefusesAScanWithoutTargets() {
@@ -440,25 +449,26 @@ void TestMainWindow::RefusesAScanWithoutTargets() {
     TfrmClamAV Window;
     Window.AddTargetRow(Virus);
     Scan(Window);
-    Window.lvBrowser->topLevelItem(Window.lvBrowser->topLevelItemCount() - 1)
+    W(Window)
+        .lvBrowser->topLevelItem(W(Window).lvBrowser->topLevelItemCount() - 1)
         ->setCheckState(0, Qt::Unchecked);
     {
         TModalAnswerer Answer(QMessageBox::Ok);
-        Window.actStartScan->trigger();
+        W(Window).actStartScan->trigger();
         QCOMPARE(Answer.Texts,
                  QStringList({"You must select at least one file or folder to be scanned."}));
     }
-    QCOMPARE(Window.FVirusScanner, nullptr);
-    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
+    QVERIFY(!ScanRuns(Window));
+    QCOMPARE(W(Window).tbiStartScan->defaultAction(), W(Window).actStartScan);
     // The rows of the earlier scan stay, but the refused scan forgot what they found.
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 1);
-    QVERIFY(Window.actDeleteViruses->isEnabled());
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 1);
+    QVERIFY(W(Window).actDeleteViruses->isEnabled());
     TModalAnswerer Answer(QMessageBox::Ok);
-    Window.Button1->click();
+    W(Window).Button1->click();
     QCOMPARE(Answer.Texts.size(), 1); // the question only
     QVERIFY(QFile::exists(Virus));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
-    QVERIFY(!Window.actDeleteViruses->isEnabled());
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
+    QVERIFY(!W(Window).actDeleteViruses->isEnabled());
 }
 
 void TestMainWindow::ScansATargetListedTwice() {
@@ -469,14 +479,14 @@ void TestMainWindow::ScansATargetListedTwice() {
     Window.AddTargetRow(Virus);
     Window.AddTargetRow(Virus);
     Scan(Window);
-    QCOMPARE(Window.FInfectedFiles, QStringList({Virus, Virus}));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 2);
+    QCOMPARE(InfectedFiles(Window), QStringList({Virus, Virus}));
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 2);
     TModalAnswerer Answer(QMessageBox::Ok);
-    Window.Button1->click();
+    W(Window).Button1->click();
     QCOMPARE(Answer.Texts.size(), 1); // the question; the second copy was gone already
     QVERIFY(!QFile::exists(Virus));
     QCOMPARE(PendingDeletes(), QByteArray("(no list)"));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
 }
 
 void TestMainWindow::ScansAndListsVirusesAndErrors() {
@@ -487,28 +497,28 @@ void TestMainWindow::ScansAndListsVirusesAndErrors() {
     Window.AddTargetRow(Dangling);
     QElapsedTimer Took;
     Took.start();
-    Window.actStartScan->trigger();
-    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStopScan);
-    QCOMPARE(Window.tbiStartScan->actions().size(), 1); // no menu arrow
-    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
-    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
-    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
-    QCOMPARE(Column(Window.lvScanner, 0), QStringList({support::EicarVirusName, Dangling}));
-    QCOMPARE(Column(Window.lvScanner, 1),
+    W(Window).actStartScan->trigger();
+    QCOMPARE(W(Window).tbiStartScan->defaultAction(), W(Window).actStopScan);
+    QCOMPARE(W(Window).tbiStartScan->actions().size(), 1); // no menu arrow
+    QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Scan finished"));
+    QCOMPARE(W(Window).tbiStartScan->defaultAction(), W(Window).actStartScan);
+    QCOMPARE(Column(W(Window).lvScanner, 0), QStringList({support::EicarVirusName, Dangling}));
+    QCOMPARE(Column(W(Window).lvScanner, 1),
              QStringList({FFiles.path() + "/a/eicar.com", "Error: Can't open file or directory"}));
-    QCOMPARE(Window.FInfectedFiles, QStringList({FFiles.path() + "/a/eicar.com"}));
-    QVERIFY(Window.actDeleteViruses->isEnabled() && Window.Button1->isEnabled());
+    QCOMPARE(InfectedFiles(Window), QStringList({FFiles.path() + "/a/eicar.com"}));
+    QVERIFY(W(Window).actDeleteViruses->isEnabled() && W(Window).Button1->isEnabled());
     // The time shown is the scan's: more than nothing, no more than the test has waited.
-    const QStringList Parts = Window.lblScanTime->text().split(':');
+    const QStringList Parts = W(Window).lblScanTime->text().split(':');
     QCOMPARE(Parts.size(), 4);
     const qint64 Shown =
         ((Parts[0].toLongLong() * 60 + Parts[1].toLongLong()) * 60 + Parts[2].toLongLong()) * 1000 +
         Parts[3].toLongLong();
-    QVERIFY2(Shown > 0 && Shown <= Took.elapsed(), qPrintable(Window.lblScanTime->text()));
+    QVERIFY2(Shown > 0 && Shown <= Took.elapsed(), qPrintable(W(Window).lblScanTime->text()));
     // Nothing is due to be shown any more, so no progress can replace the last word later.
     QVERIFY(!Window.findChild<QTimer*>("ScanDisplayTimer")->isActive());
-    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
-    QVERIFY(Window.lvScanner->updatesEnabled());
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Scan finished"));
+    QVERIFY(W(Window).lvScanner->updatesEnabled());
     QFile::remove(Dangling);
 }
 
@@ -520,20 +530,20 @@ void TestMainWindow::DeletesVirusesOnlyWhenConfirmed() {
     Scan(Window);
     {
         TModalAnswerer Answer(QMessageBox::Cancel);
-        Window.Button1->click();
+        W(Window).Button1->click();
         QCOMPARE(Answer.Texts,
                  QStringList({"Are you sure you want to delete all virus infected files?"}));
     }
     QVERIFY(QFile::exists(Virus));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 1);
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 1);
     {
         TModalAnswerer Answer(QMessageBox::Ok);
-        Window.Button1->click();
+        W(Window).Button1->click();
         QCOMPARE(Answer.Texts.size(), 1);
     }
     QVERIFY(!QFile::exists(Virus));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
-    QVERIFY(!Window.actDeleteViruses->isEnabled());
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
+    QVERIFY(!W(Window).actDeleteViruses->isEnabled());
 }
 
 void TestMainWindow::SchedulesWhatCannotBeDeleted() {
@@ -548,12 +558,12 @@ void TestMainWindow::SchedulesWhatCannotBeDeleted() {
     QVERIFY(QFile::remove(Virus));
     QVERIFY(support::WriteFile(Virus + "/inside", "x"));
     TModalAnswerer Answer(QMessageBox::Ok);
-    Window.Button1->click();
+    W(Window).Button1->click();
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
     QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now. Harkavel will "
                                       "try again the next time it starts."));
     QVERIFY(PendingDeletes().contains('\0' + PathToNative(Virus) + '\0'));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
 }
 
 // A file that cannot be deleted, and a list that cannot be written: no promise to try again.
@@ -568,7 +578,7 @@ void TestMainWindow::SaysSoWhenItCannotNoteAFileForLater() {
     QVERIFY(QFile::remove(Virus));
     QVERIFY(support::WriteFile(Virus + "/inside", "x"));
     TModalAnswerer Answer(QMessageBox::Ok);
-    Window.Button1->click();
+    W(Window).Button1->click();
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
     QVERIFY(QDir(PendingDeletesFile()).removeRecursively());
     QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now, and Harkavel "
@@ -588,37 +598,37 @@ void TestMainWindow::KeepsFindsThatArriveDuringTheDeletion() {
     Scan(Window);                        // Delete Viruses is enabled from here on
     Window.AddTargetRow("/usr/include"); // a long walk between the two finds
     Window.AddTargetRow(Later);
-    Window.actStartScan->trigger();
-    QVERIFY(WaitFor([&] { return Window.FInfectedFiles.size() == 1; }));
+    W(Window).actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return InfectedFiles(Window).size() == 1; }));
     // The first find cannot be deleted: its name is taken by a folder.
     QVERIFY(QFile::remove(First));
     QVERIFY(support::WriteFile(First + "/inside", "x"));
     {
         // The second box (cannot be deleted) waits until the later find has come in.
         TModalAnswerer Answer(
-            QMessageBox::Ok, [&](int Box) { return Box == 0 || Window.FInfectedFiles.size() > 1; });
-        Window.Button1->click();
+            QMessageBox::Ok, [&](int Box) { return Box == 0 || InfectedFiles(Window).size() > 1; });
+        W(Window).Button1->click();
         QCOMPARE(Answer.Texts.size(), 2);
     }
-    QCOMPARE(Window.FInfectedFiles, QStringList{Later});
-    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
-    QCOMPARE(Column(Window.lvScanner, 1), QStringList{Later});
+    QCOMPARE(InfectedFiles(Window), QStringList{Later});
+    QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+    QCOMPARE(Column(W(Window).lvScanner, 1), QStringList{Later});
     QVERIFY(QFile::exists(Later));
-    QVERIFY(Window.actDeleteViruses->isEnabled());
+    QVERIFY(W(Window).actDeleteViruses->isEnabled());
 }
 
 void TestMainWindow::StopsAScan() {
     TfrmClamAV Window;
     Window.AddTargetRow(support::ClamTestFiles);
     Window.AddTargetRow("/usr/include");
-    Window.actStartScan->trigger();
-    QVERIFY(WaitFor([&] { return Window.lvScanner->topLevelItemCount() > 0; }));
-    Window.tbiStartScan->click(); // shows Stop Scan now
-    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
-    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
-    QCOMPARE(Window.tbiStartScan->defaultAction(), Window.actStartScan);
-    QVERIFY(Window.actDeleteViruses->isEnabled());
-    QVERIFY(Window.lvScanner->topLevelItemCount() < 44);
+    W(Window).actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return W(Window).lvScanner->topLevelItemCount() > 0; }));
+    W(Window).tbiStartScan->click(); // shows Stop Scan now
+    QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Scan finished"));
+    QCOMPARE(W(Window).tbiStartScan->defaultAction(), W(Window).actStartScan);
+    QVERIFY(W(Window).actDeleteViruses->isEnabled());
+    QVERIFY(W(Window).lvScanner->topLevelItemCount() < 44);
 }
 
 void TestMainWindow::DeletesWhatARunningScanFoundSoFar() {
@@ -629,84 +639,84 @@ void TestMainWindow::DeletesWhatARunningScanFoundSoFar() {
     TfrmClamAV Window;
     Window.AddTargetRow(First);
     Scan(Window);
-    QVERIFY(Window.actDeleteViruses->isEnabled());
+    QVERIFY(W(Window).actDeleteViruses->isEnabled());
     // Scanned in the order listed: the first find, a long walk, then the later find.
     Window.AddTargetRow("/usr/include");
     Window.AddTargetRow(support::ClamTestFiles);
     Window.AddTargetRow(Later);
-    Window.actStartScan->trigger();
-    QVERIFY(Window.actDeleteViruses->isEnabled()); // as before the scan
-    QVERIFY(WaitFor([&] { return !Window.FInfectedFiles.isEmpty(); }));
+    W(Window).actStartScan->trigger();
+    QVERIFY(W(Window).actDeleteViruses->isEnabled()); // as before the scan
+    QVERIFY(WaitFor([&] { return !InfectedFiles(Window).isEmpty(); }));
     {
         TModalAnswerer Answer(QMessageBox::Ok);
-        Window.Button1->click();
+        W(Window).Button1->click();
     }
-    QVERIFY2(Window.FVirusScanner != nullptr, "the scan ended before Delete Viruses ran");
+    QVERIFY2(ScanRuns(Window), "the scan ended before Delete Viruses ran");
     QVERIFY(!QFile::exists(First));
-    QCOMPARE(Window.lvScanner->topLevelItemCount(), 0);
-    QVERIFY(WaitFor([&] { return Window.FVirusScanner == nullptr; }));
+    QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
+    QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
     QVERIFY(QFile::exists(Later));
-    QCOMPARE(Window.FInfectedFiles.last(), Later);
-    QCOMPARE(Column(Window.lvScanner, 1).last(), Later); // later finds appear again
-    QVERIFY(Window.lvScanner->updatesEnabled());
-    QVERIFY(Window.actDeleteViruses->isEnabled());
+    QCOMPARE(InfectedFiles(Window).last(), Later);
+    QCOMPARE(Column(W(Window).lvScanner, 1).last(), Later); // later finds appear again
+    QVERIFY(W(Window).lvScanner->updatesEnabled());
+    QVERIFY(W(Window).actDeleteViruses->isEnabled());
 }
 
 void TestMainWindow::ClosesDuringAScan() {
     auto* Window = new TfrmClamAV;
     Window->AddTargetRow("/usr");
     Window->show();
-    Window->actStartScan->trigger();
-    QVERIFY(WaitFor([&] { return Window->StatusPanel1->text().startsWith("Scanning: "); }));
+    W(*Window).actStartScan->trigger();
+    QVERIFY(WaitFor([&] { return W(*Window).StatusPanel1->text().startsWith("Scanning: "); }));
     QVERIFY(Window->close()); // waits for the scanner, serving its events meanwhile
-    QCOMPARE(Window->FVirusScanner, nullptr);
-    QCOMPARE(Window->StatusPanel1->text(), QString("Scan finished"));
+    QVERIFY(!ScanRuns(*Window));
+    QCOMPARE(W(*Window).StatusPanel1->text(), QString("Scan finished"));
     delete Window;
 }
 
 void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     TfrmClamAV Window;
     QStringList Codes, Names;
-    for (int I = 0; I < Window.cmbLang->count(); ++I) {
-        Codes << Window.cmbLang->itemData(I).toString();
-        Names << Window.cmbLang->itemText(I);
+    for (int I = 0; I < W(Window).cmbLang->count(); ++I) {
+        Codes << W(Window).cmbLang->itemData(I).toString();
+        Names << W(Window).cmbLang->itemText(I);
     }
     Codes.sort(); // the listing's order is the file system's
     QCOMPARE(Codes, QStringList({"de", "en", "es"}));
-    QCOMPARE(Window.cmbLang->itemData(Window.cmbLang->count() - 1).toString(), QString("en"));
-    QCOMPARE(Window.cmbLang->currentData().toString(), QString("en"));
+    QCOMPARE(W(Window).cmbLang->itemData(W(Window).cmbLang->count() - 1).toString(), QString("en"));
+    QCOMPARE(W(Window).cmbLang->currentData().toString(), QString("en"));
     QVERIFY(Names.contains("German") && Names.contains("Spanish") && Names.contains("English"));
-    const int German = Window.cmbLang->findData("de");
-    QVERIFY(Window.cmbLang->itemIcon(German).isNull());
-    QVERIFY(!Window.cmbLang->itemIcon(Window.cmbLang->findData("es")).isNull());
+    const int German = W(Window).cmbLang->findData("de");
+    QVERIFY(W(Window).cmbLang->itemIcon(German).isNull());
+    QVERIFY(!W(Window).cmbLang->itemIcon(W(Window).cmbLang->findData("es")).isNull());
 
-    Window.StatusPanel1->setText("Scanning: /somewhere");
-    Window.lblScanTime->setText("00:01:02:003"); // what the last scan took, and
-    Window.lblDBName->setText("Done.");          // how the last update ended: both stay
-    Window.cmbLang->setCurrentIndex(German);
-    emit Window.cmbLang->activated(German);
-    QCOMPARE(Window.lblScanTime->text(), QString("00:01:02:003"));
-    QCOMPARE(Window.lblDBName->text(), QString("Done."));
+    W(Window).StatusPanel1->setText("Scanning: /somewhere");
+    W(Window).lblScanTime->setText("00:01:02:003"); // what the last scan took, and
+    W(Window).lblDBName->setText("Done.");          // how the last update ended: both stay
+    W(Window).cmbLang->setCurrentIndex(German);
+    emit W(Window).cmbLang->activated(German);
+    QCOMPARE(W(Window).lblScanTime->text(), QString("00:01:02:003"));
+    QCOMPARE(W(Window).lblDBName->text(), QString("Done."));
     QCOMPARE(GetOptions().Language, QString("de"));
-    QCOMPARE(Window.actStartScan->text(), QString("&Suchen"));
-    QCOMPARE(Window.tbiStartScan->text(), QString("Suchen")); // no mnemonic on a tool button
-    QCOMPARE(Window.Button1->text(), QString("&Viren löschen"));
-    QCOMPARE(Window.PageControl->tabText(0), QString("Virensuche"));
-    QCOMPARE(Window.Label1->text(), QString("Vergangene Zeit:"));
-    QCOMPARE(Window.lvScanner->headerItem()->text(1), QString("Information"));
-    QVERIFY(Window.StatusPanel0->text().startsWith("ClamAV-Engine Version 1."));
-    QCOMPARE(Window.StatusPanel1->text(),
+    QCOMPARE(W(Window).actStartScan->text(), QString("&Suchen"));
+    QCOMPARE(W(Window).tbiStartScan->text(), QString("Suchen")); // no mnemonic on a tool button
+    QCOMPARE(W(Window).Button1->text(), QString("&Viren löschen"));
+    QCOMPARE(W(Window).PageControl->tabText(0), QString("Virensuche"));
+    QCOMPARE(W(Window).Label1->text(), QString("Vergangene Zeit:"));
+    QCOMPARE(W(Window).lvScanner->headerItem()->text(1), QString("Information"));
+    QVERIFY(W(Window).StatusPanel0->text().startsWith("ClamAV-Engine Version 1."));
+    QCOMPARE(W(Window).StatusPanel1->text(),
              QString("Lumidore ist ein GNU-Virenscanner auf Basis der ClamAV-Engine"));
-    QCOMPARE(Window.cmbLang->itemText(German), Names[Names.indexOf("German")]); // names stay
+    QCOMPARE(W(Window).cmbLang->itemText(German), Names[Names.indexOf("German")]); // names stay
 
-    const int English = Window.cmbLang->findData("en");
-    Window.cmbLang->setCurrentIndex(English);
-    emit Window.cmbLang->activated(English);
-    QCOMPARE(Window.actStartScan->text(), QString("&Start Scan"));
-    QCOMPARE(Window.PageControl->tabText(1), QString("Update"));
+    const int English = W(Window).cmbLang->findData("en");
+    W(Window).cmbLang->setCurrentIndex(English);
+    emit W(Window).cmbLang->activated(English);
+    QCOMPARE(W(Window).actStartScan->text(), QString("&Start Scan"));
+    QCOMPARE(W(Window).PageControl->tabText(1), QString("Update"));
     // The pick is what the next start reads.
-    Window.cmbLang->setCurrentIndex(German);
-    emit Window.cmbLang->activated(German);
+    W(Window).cmbLang->setCurrentIndex(German);
+    emit W(Window).cmbLang->activated(German);
     FreeOptions();
     QCOMPARE(GetOptions().Language, QString("de"));
     GetOptions().Language = "en";
@@ -717,13 +727,13 @@ void TestMainWindow::TogglesATickByDoubleClickAndClosesOnAltX() {
     TfrmClamAV Window;
     Window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&Window));
-    QTreeWidgetItem* Root = Window.lvBrowser->topLevelItem(0);
-    Window.lvBrowser->setCurrentItem(Root);
-    emit Window.lvBrowser->itemDoubleClicked(Root, 0);
+    QTreeWidgetItem* Root = W(Window).lvBrowser->topLevelItem(0);
+    W(Window).lvBrowser->setCurrentItem(Root);
+    emit W(Window).lvBrowser->itemDoubleClicked(Root, 0);
     QCOMPARE(Root->checkState(0), Qt::Checked);
-    emit Window.lvBrowser->itemDoubleClicked(Root, 0);
+    emit W(Window).lvBrowser->itemDoubleClicked(Root, 0);
     QCOMPARE(Root->checkState(0), Qt::Unchecked);
-    Window.lvScanner->setFocus();
+    W(Window).lvScanner->setFocus();
     QTest::keyClick(&Window, Qt::Key_X, Qt::AltModifier);
     QVERIFY(WaitFor([&] { return !Window.isVisible(); }, 5000));
 }
@@ -733,7 +743,7 @@ void TestMainWindow::RunsEnabledActionsByTheirAccelerators() {
     Window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&Window));
     QApplication::setActiveWindow(&Window);
-    Window.lvScanner->setFocus();
+    W(Window).lvScanner->setFocus();
     {
         TModalAnswerer Answer(QMessageBox::Ok);
         QTest::keyClick(&Window, Qt::Key_S, Qt::AltModifier); // "&Start Scan"
@@ -742,8 +752,8 @@ void TestMainWindow::RunsEnabledActionsByTheirAccelerators() {
     }
     QApplication::setActiveWindow(&Window); // headless, closing the box activates nothing
     QTest::keyClick(&Window, Qt::Key_L, Qt::AltModifier); // "&Language:" focuses the selector
-    QVERIFY(Window.cmbLang->hasFocus());
-    Window.PageControl->setCurrentWidget(Window.tsUpdate);
+    QVERIFY(W(Window).cmbLang->hasFocus());
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
     {
         TModalAnswerer Answer(QMessageBox::Ok);
         // Disabled on this page. Had it run, its box would have been shown and answered
@@ -752,16 +762,16 @@ void TestMainWindow::RunsEnabledActionsByTheirAccelerators() {
         QVERIFY(Answer.Texts.isEmpty());
     }
     // A retranslated caption brings its own letter: "&Suchen" in German.
-    Window.PageControl->setCurrentWidget(Window.tsScan);
-    const int German = Window.cmbLang->findData("de");
-    Window.cmbLang->setCurrentIndex(German);
-    emit Window.cmbLang->activated(German);
-    QCOMPARE(Window.actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_D)); // "&Datei"
-    const int English = Window.cmbLang->findData("en");
-    Window.cmbLang->setCurrentIndex(English);
-    emit Window.cmbLang->activated(English);
-    QCOMPARE(Window.actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F)); // "Add &File"
-    QCOMPARE(Window.actExit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+    const int German = W(Window).cmbLang->findData("de");
+    W(Window).cmbLang->setCurrentIndex(German);
+    emit W(Window).cmbLang->activated(German);
+    QCOMPARE(W(Window).actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_D)); // "&Datei"
+    const int English = W(Window).cmbLang->findData("en");
+    W(Window).cmbLang->setCurrentIndex(English);
+    emit W(Window).cmbLang->activated(English);
+    QCOMPARE(W(Window).actAddFile->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F)); // "Add &File"
+    QCOMPARE(W(Window).actExit->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -5,6 +5,7 @@
 #include "support/TestMirror.h"
 #include "support/TestSupport.h"
 #include "support/UpdateRecord.h"
+#include "support/WindowParts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,7 +30,7 @@ namespace {
 constexpr int UpdateTimeout = 30000; // ms
 
 QStringList Journal(const TfrmClamAV& Window) {
-    return Window.memLog->toPlainText().split('\n', Qt::SkipEmptyParts);
+    return W(Window).memLog->toPlainText().split('\n', Qt::SkipEmptyParts);
 }
 
 bool WriteLocal(const QString& Path, const QByteArray& Bytes) {
@@ -97,9 +98,9 @@ void TestUpdatePage::cleanup() {
 
 // Start Update as a user starts it: on the "Update" page, with the tool button.
 void TestUpdatePage::StartUpdate(TfrmClamAV& Window) {
-    Window.PageControl->setCurrentWidget(Window.tsUpdate);
-    QVERIFY(Window.tbiStartUpdate->isEnabled());
-    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    QVERIFY(W(Window).tbiStartUpdate->isEnabled());
+    QTest::mouseClick(W(Window).tbiStartUpdate, Qt::LeftButton);
 }
 
 void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
@@ -107,11 +108,11 @@ void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
     QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
     TfrmClamAV Window;
     Window.show();
-    Window.memLog->setPlainText("a journal of an earlier update");
-    Window.lblDBName->setText("Done.");
+    W(Window).memLog->setPlainText("a journal of an earlier update");
+    W(Window).lblDBName->setText("Done.");
     StartUpdate(Window);
-    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actCancelUpdate);
-    QVERIFY(!Window.actStartScan->isEnabled());
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actCancelUpdate);
+    QVERIFY(!W(Window).actStartScan->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
 
     const QStringList Lines = Journal(Window);
@@ -121,12 +122,11 @@ void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
     QCOMPARE(Lines.mid(Lines.size() - 3),
              QStringList({"Database main.cvd updated to version 268", RestartNotice, "Done."}));
     QVERIFY(Lines.contains("Database daily.cvd updated to version 268"));
-    QCOMPARE(Window.lblDBName->text(), QString("Done."));
-    QCOMPARE(Window.pbDBUpdate->value(), 100);
-    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
-    QCOMPARE(Window.tbiStartUpdate->actions().size(), 1);
-    QVERIFY(Window.actStartScan->isEnabled()); // also while the "Update" page is shown
-    QVERIFY(!Window.FFreshClam);
+    QCOMPARE(W(Window).lblDBName->text(), QString("Done."));
+    QCOMPARE(W(Window).pbDBUpdate->value(), 100);
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actStartUpdate);
+    QCOMPARE(W(Window).tbiStartUpdate->actions().size(), 1);
+    QVERIFY(W(Window).actStartScan->isEnabled()); // also while the "Update" page is shown
     QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
     QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
 
@@ -147,27 +147,26 @@ void TestUpdatePage::CancelsADownload() {
     Window.show();
     StartUpdate(Window);
     QTRY_VERIFY_WITH_TIMEOUT(
-        Window.lblDBName->text() == "daily.cvd" &&
+        W(Window).lblDBName->text() == "daily.cvd" &&
             Journal(Window).contains("Downloading daily.cvd, 47 signatures - 77.1 KB in size"),
         UpdateTimeout);
     QElapsedTimer Timer;
     Timer.start();
-    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton); // it shows Cancel Update
+    QTest::mouseClick(W(Window).tbiStartUpdate, Qt::LeftButton); // it shows Cancel Update
     qInfo("Cancel Update returned after %.2f ms", Timer.nsecsElapsed() / 1e6);
-    QVERIFY(!Window.FFreshClam); // the update thread has ended
 
     const QStringList AtCancel = Journal(Window);
     QCOMPARE(AtCancel.last(), QString("Update canceled"));
     QVERIFY(!AtCancel.contains("Done."));
-    QCOMPARE(Window.lblDBName->text(), QString());
-    QCOMPARE(Window.pbDBUpdate->value(), 0);
-    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
-    QVERIFY(Window.actStartScan->isEnabled());
+    QCOMPARE(W(Window).lblDBName->text(), QString());
+    QCOMPARE(W(Window).pbDBUpdate->value(), 0);
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actStartUpdate);
+    QVERIFY(W(Window).actStartScan->isEnabled());
     // Reports that were still queued are dropped unseen.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     QCOMPARE(Journal(Window), AtCancel);
-    QCOMPARE(Window.pbDBUpdate->value(), 0);
+    QCOMPARE(W(Window).pbDBUpdate->value(), 0);
     QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
     QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
 }
@@ -182,16 +181,13 @@ void TestUpdatePage::ShowsAFailedStartUntilCancelled() {
     Window.show();
     StartUpdate(Window);
     QCOMPARE(Journal(Window), QStringList{"Error - Update is already in-progress"});
-    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actCancelUpdate);
-    QVERIFY(Window.FUpdating);
-    QVERIFY(!Window.FFreshClam);
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actCancelUpdate);
 
-    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+    QTest::mouseClick(W(Window).tbiStartUpdate, Qt::LeftButton);
     QCOMPARE(Journal(Window),
              QStringList({"Error - Update is already in-progress", "Update canceled"}));
-    QCOMPARE(Window.tbiStartUpdate->defaultAction(), Window.actStartUpdate);
-    QVERIFY(Window.actStartScan->isEnabled());
-    QVERIFY(!Window.FUpdating);
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actStartUpdate);
+    QVERIFY(W(Window).actStartScan->isEnabled());
     Running->SetOnProgress(nullptr);
     Running->SetOnTerminate(nullptr);
     QCOMPARE(Running->Cancel(), S_OK);
@@ -216,17 +212,17 @@ void TestUpdatePage::CutsLongTextsAtAWholeCharacter() {
     QTRY_COMPARE(Stalled.Accepted(), 1);
     const QString Long = QString(254, 'a') + QChar(0x00E9) + "tail"; // é on bytes 255 and 256
     std::thread([&] { TfrmClamAV::FreshClamProgress(nullptr, Long, Long, 42); }).join();
-    QTRY_COMPARE(Window.pbDBUpdate->value(), 42);
+    QTRY_COMPARE(W(Window).pbDBUpdate->value(), 42);
     QCOMPARE(Journal(Window).last(), QString(254, 'a'));
-    QCOMPARE(Window.lblDBName->text(), QString(254, 'a'));
+    QCOMPARE(W(Window).lblDBName->text(), QString(254, 'a'));
 
     // A report without a journal text moves only the bar and the label.
     const qsizetype Lines = Journal(Window).size();
     std::thread([&] { TfrmClamAV::FreshClamProgress(nullptr, QString(), "main.cvd", 250); }).join();
-    QTRY_COMPARE(Window.lblDBName->text(), QString("main.cvd"));
-    QCOMPARE(Window.pbDBUpdate->value(), 100); // the nearest end
+    QTRY_COMPARE(W(Window).lblDBName->text(), QString("main.cvd"));
+    QCOMPARE(W(Window).pbDBUpdate->value(), 100); // the nearest end
     QCOMPARE(Journal(Window).size(), Lines);
-    QTest::mouseClick(Window.tbiStartUpdate, Qt::LeftButton);
+    QTest::mouseClick(W(Window).tbiStartUpdate, Qt::LeftButton);
 }
 
 void TestUpdatePage::ClosesDuringAnUpdate() {
@@ -238,7 +234,6 @@ void TestUpdatePage::ClosesDuringAnUpdate() {
     QTRY_VERIFY_WITH_TIMEOUT(Journal(*Window).filter("Downloading daily.cvd").size() == 1,
                              UpdateTimeout);
     QVERIFY(Window->close()); // stops the update and waits for its thread
-    QVERIFY(!Window->FFreshClam);
     QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
     QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
     delete Window; // reports still queued go with it
@@ -251,16 +246,16 @@ void TestUpdatePage::ScansWhileUpdating() {
     TfrmClamAV Window;
     Window.show();
     Window.AddTargetRow(ClamTestFiles);
-    Window.actStartScan->trigger();
+    W(Window).actStartScan->trigger();
     StartUpdate(Window);
     QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(Window.FVirusScanner == nullptr, 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(!ScanRuns(Window), 120000);
     QVERIFY(Journal(Window).contains("Database daily.cvd updated to version 268"));
     QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
-    QVERIFY(Window.lvScanner->topLevelItemCount() >= 40);
-    for (int I = 0; I < Window.lvScanner->topLevelItemCount(); ++I)
-        QCOMPARE(Window.lvScanner->topLevelItem(I)->text(0), ClamExeVirusName);
-    QCOMPARE(Window.StatusPanel1->text(), QString("Scan finished"));
+    QVERIFY(W(Window).lvScanner->topLevelItemCount() >= 40);
+    for (int I = 0; I < W(Window).lvScanner->topLevelItemCount(); ++I)
+        QCOMPARE(W(Window).lvScanner->topLevelItem(I)->text(0), ClamExeVirusName);
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Scan finished"));
 }
 
 void TestUpdatePage::EndsOnlyOnTheMainThread() {

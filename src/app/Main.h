@@ -79,7 +79,20 @@ public:
     void FillLanguageSelector(const QStringList& Names, const QStringList& Codes);
     static int FlagImageIndex(const QString& Code); // 0 United States, 1 Spain, -1 none
 
-    // The widgets and actions, named as in the layout; tests drive the window through them.
+    // The update page's progress handler, on the update thread: it reads nothing of the window
+    // but MainWindowHandle and hands the report over in a record it posts.
+    static void FreshClamProgress(void* Sender, const QString& JournalText, const QString& FileName,
+                                  int32_t Percent);
+    // The update page's termination handler; main thread only.
+    void FreshClamTerminate(IFreshClam* Sender);
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override; // the first show centres the window
+    bool event(QEvent* Event) override;
+
+private:
+    // The widgets and actions, named as in the layout (NameParts); tests find them by name.
     QToolButton *tbiStartScan, *ToolButton1, *ToolButton2, *tbiStartUpdate, *ToolButton4;
     QLabel* Label2;
     QComboBox* cmbLang;
@@ -94,25 +107,12 @@ public:
     QAction *actStartScan, *actStopScan, *actAddFile, *actAddFolder, *actDeleteViruses,
         *actStartUpdate, *actCancelUpdate, *actExit;
 
-    // The update page's progress handler, on the update thread: it reads nothing of the window
-    // but MainWindowHandle and hands the report over in a record it posts.
-    static void FreshClamProgress(void* Sender, const QString& JournalText, const QString& FileName,
-                                  int32_t Percent);
-    // The update page's termination handler; main thread only.
-    void FreshClamTerminate(IFreshClam* Sender);
-
     QStringList FInfectedFiles;
     TVirusScanner* FVirusScanner = nullptr;
     QDateTime FScanStartTime;
     TInterfacePtr<IFreshClam> FFreshClam; // the service of the running update
     bool FUpdating = false;               // reports and "Done." are shown only while it is set
 
-protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void showEvent(QShowEvent* Event) override; // the first show centres the window
-    bool event(QEvent* Event) override;
-
-private:
     void NameParts();
     void CreateActions();
     void CreateToolBar();

@@ -7,6 +7,7 @@
 #include "settings/GnuGetText.h"
 #include "support/TestMirror.h"
 #include "support/TestSupport.h"
+#include "support/WindowParts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,6 +17,10 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
+
+using support::InfectedFiles;
+using support::ScanRuns;
+using support::W;
 
 namespace {
 void Save(QWidget& Window, const QString& Path) {
@@ -40,25 +45,25 @@ int main(int argc, char* argv[]) {
     Window.AddTargetRow(support::ClamTestFiles);
     Window.AddTargetRow(ProgramFolder.Path() + "missing-file.exe");
     QFile::link(ProgramFolder.Path() + "nowhere", ProgramFolder.Path() + "missing-file.exe");
-    Window.actStartScan->trigger();
+    W(Window).actStartScan->trigger();
     QDeadlineTimer Deadline(60000);
-    while (Window.FVirusScanner != nullptr && !Deadline.hasExpired())
+    while (ScanRuns(Window) && !Deadline.hasExpired())
         QTest::qWait(20);
     Save(Window, Out + "/scan-page.png");
     support::TNginxMirror Mirror; // serves the genuine test database as both databases
     Mirror.Serve("daily.cvd", support::GenuineDatabase());
     Mirror.Serve("main.cvd", support::GenuineDatabase());
     qputenv("HARKAVEL_MIRROR", Mirror.Url(QString()).toUtf8());
-    Window.PageControl->setCurrentWidget(Window.tsUpdate);
-    Window.actStartUpdate->trigger();
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    W(Window).actStartUpdate->trigger();
     Deadline.setRemainingTime(60000);
-    while (!Window.memLog->toPlainText().endsWith("Done.") && !Deadline.hasExpired())
+    while (!W(Window).memLog->toPlainText().endsWith("Done.") && !Deadline.hasExpired())
         QTest::qWait(20);
     Save(Window, Out + "/update-page.png");
-    Window.PageControl->setCurrentWidget(Window.tsScan);
-    const int German = Window.cmbLang->findData("de");
-    Window.cmbLang->setCurrentIndex(German);
-    emit Window.cmbLang->activated(German);
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+    const int German = W(Window).cmbLang->findData("de");
+    W(Window).cmbLang->setCurrentIndex(German);
+    emit W(Window).cmbLang->activated(German);
     Save(Window, Out + "/german-window.png");
     return 0;
 }
