@@ -136,8 +136,8 @@ private slots:
     void ScansAndListsVirusesAndErrors();
     void ScansATargetListedTwice();
     void DeletesVirusesOnlyWhenConfirmed();
+    void SchedulesWhatCannotBeDeleted_data();
     void SchedulesWhatCannotBeDeleted();
-    void SaysSoWhenItCannotNoteAFileForLater();
     void KeepsFindsThatArriveDuringTheDeletion();
     void StopsAScan();
     void DeletesWhatARunningScanFoundSoFar();
@@ -546,12 +546,30 @@ void TestMainWindow::DeletesVirusesOnlyWhenConfirmed() {
     QVERIFY(!W(Window).actDeleteViruses->isEnabled());
 }
 
+void TestMainWindow::SchedulesWhatCannotBeDeleted_data() {
+    QTest::addColumn<bool>("ListWritable");
+    QTest::addColumn<QString>("Message");
+    QTest::newRow("noted for the next start")
+        << true
+        << "Some files can not be deleted right now. Harkavel will try again the next time it "
+           "starts.";
+    // A list that cannot be written: no promise to try again.
+    QTest::newRow("list not writable")
+        << false
+        << "Some files can not be deleted right now, and Harkavel could not note them to try "
+           "again.";
+}
+
 void TestMainWindow::SchedulesWhatCannotBeDeleted() {
+    QFETCH(bool, ListWritable);
+    QFETCH(QString, Message);
     // A file that cannot be unlinked: after the scan, its name is taken by a folder that holds
     // something (root may delete any file, so permissions cannot make one stick).
     const QString Virus = FFiles.path() + "/c/eicar.com";
     QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
     QFile::remove(PendingDeletesFile());
+    if (!ListWritable)
+        QVERIFY(QDir().mkpath(PendingDeletesFile() + "/in-the-way"));
     TfrmClamAV Window;
     Window.AddTargetRow(Virus);
     Scan(Window);
@@ -560,29 +578,13 @@ void TestMainWindow::SchedulesWhatCannotBeDeleted() {
     TModalAnswerer Answer(QMessageBox::Ok);
     W(Window).Button1->click();
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
-    QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now. Harkavel will "
-                                      "try again the next time it starts."));
-    QVERIFY(PendingDeletes().contains('\0' + PathToNative(Virus) + '\0'));
+    QCOMPARE(Answer.Texts[1], Message);
+    if (ListWritable)
+        QVERIFY(PendingDeletes().contains('\0' + PathToNative(Virus) + '\0'));
+    else
+        QVERIFY(QDir(PendingDeletesFile()).removeRecursively());
     QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
-}
-
-// A file that cannot be deleted, and a list that cannot be written: no promise to try again.
-void TestMainWindow::SaysSoWhenItCannotNoteAFileForLater() {
-    const QString Virus = FFiles.path() + "/d/eicar.com";
-    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
-    QFile::remove(PendingDeletesFile());
-    QVERIFY(QDir().mkpath(PendingDeletesFile() + "/in-the-way"));
-    TfrmClamAV Window;
-    Window.AddTargetRow(Virus);
-    Scan(Window);
-    QVERIFY(QFile::remove(Virus));
-    QVERIFY(support::WriteFile(Virus + "/inside", "x"));
-    TModalAnswerer Answer(QMessageBox::Ok);
-    W(Window).Button1->click();
-    QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
-    QVERIFY(QDir(PendingDeletesFile()).removeRecursively());
-    QCOMPARE(Answer.Texts[1], QString("Some files can not be deleted right now, and Harkavel "
-                                      "could not note them to try again."));
+    QVERIFY(QDir(FFiles.path() + "/c").removeRecursively());
 }
 
 // Finds that arrive while the message about files that cannot be deleted is open stay listed
