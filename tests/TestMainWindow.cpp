@@ -692,6 +692,9 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     QVERIFY(W(Window).cmbLang->itemIcon(German).isNull());
     QVERIFY(!W(Window).cmbLang->itemIcon(W(Window).cmbLang->findData("es")).isNull());
 
+    Window.show(); // both pages laid out once, in English
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
     W(Window).StatusPanel1->setText("Scanning: /somewhere");
     W(Window).lblScanTime->setText("00:01:02:003"); // what the last scan took, and
     W(Window).lblDBName->setText("Done.");          // how the last update ended: both stay
@@ -699,6 +702,12 @@ void TestMainWindow::PicksALanguageAndRetranslatesTheWindow() {
     emit W(Window).cmbLang->activated(German);
     QCOMPARE(W(Window).lblScanTime->text(), QString("00:01:02:003"));
     QCOMPARE(W(Window).lblDBName->text(), QString("Done."));
+    // The update page, hidden during the switch, shows its longer caption whole when shown.
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    QCOMPARE(W(Window).Label3->text(), QString("Fortschritt:"));
+    QVERIFY(W(Window).Label3->width() >= W(Window).Label3->sizeHint().width());
+    QVERIFY(W(Window).lblDBName->x() > W(Window).Label3->geometry().right());
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
     QCOMPARE(GetOptions().Language, QString("de"));
     QCOMPARE(W(Window).actStartScan->text(), QString("&Suchen"));
     QCOMPARE(W(Window).tbiStartScan->text(), QString("Suchen")); // no mnemonic on a tool button

@@ -15,9 +15,11 @@ public:
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override {
-        // A child whose text changed asks its parent for a new layout: its size may differ.
+        // A child whose text changed asks its parent for a new layout (its size may differ);
+        // a hidden parent gets no such request, so it is placed again when it is shown.
+        const QEvent::Type Type = Event->type();
         if (Watched == FParent &&
-            (Event->type() == QEvent::Resize || Event->type() == QEvent::LayoutRequest))
+            (Type == QEvent::Resize || Type == QEvent::LayoutRequest || Type == QEvent::Show))
             FPlace(FParent->size());
         return false;
     }

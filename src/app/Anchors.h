@@ -8,6 +8,7 @@
 
 class QWidget;
 
-// Runs Place with the parent's size now, whenever the parent is resized and whenever a child
-// asks for a new layout (its text changed); Place sets each child's geometry from that size.
+// Runs Place with the parent's size now, whenever the parent is resized or shown and whenever
+// a child asks for a new layout (its text changed); Place sets each child's geometry from that
+// size.
 void PlaceOnResize(QWidget* Parent, std::function<void(const QSize& Size)> Place);

@@ -1,6 +1,6 @@
 // Renders the real window into PNG files for review: Screenshots OUTPUT_FOLDER.
 // The scan page after a scan of ClamAV's samples and a file the engine cannot open, the update
-// page after an update from a local nginx mirror, and the window in German.
+// page after an update from a local nginx mirror, and both pages in German and in Spanish.
 
 #include "Main.h"
 #include "platform/ProgramPath.h"
@@ -65,5 +65,13 @@ int main(int argc, char* argv[]) {
     W(Window).cmbLang->setCurrentIndex(German);
     emit W(Window).cmbLang->activated(German);
     Save(Window, Out + "/german-window.png");
+    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
+    Save(Window, Out + "/german-update-page.png");
+    const int Spanish = W(Window).cmbLang->findData("es");
+    W(Window).cmbLang->setCurrentIndex(Spanish);
+    emit W(Window).cmbLang->activated(Spanish);
+    Save(Window, Out + "/spanish-update-page.png");
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+    Save(Window, Out + "/spanish-window.png");
     return 0;
 }
