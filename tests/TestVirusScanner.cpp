@@ -70,6 +70,7 @@ class TestVirusScanner : public QObject {
 private slots:
     void initTestCase();
     void init();
+    void cleanupTestCase() { support::ResetEngineHolder(); } // the program frees it too
     void EmptyTargetListStillLoadsTheEngine();
     void AnnouncesEveryThirdFile();
     void AnnouncesAnInfectedFirstFileBeforeItsVirus();
