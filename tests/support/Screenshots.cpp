@@ -60,18 +60,16 @@ int main(int argc, char* argv[]) {
     while (!W(Window).memLog->toPlainText().endsWith("Done.") && !Deadline.hasExpired())
         QTest::qWait(20);
     Save(Window, Out + "/update-page.png");
-    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
-    const int German = W(Window).cmbLang->findData("de");
-    W(Window).cmbLang->setCurrentIndex(German);
-    emit W(Window).cmbLang->activated(German);
-    Save(Window, Out + "/german-window.png");
-    W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
-    Save(Window, Out + "/german-update-page.png");
-    const int Spanish = W(Window).cmbLang->findData("es");
-    W(Window).cmbLang->setCurrentIndex(Spanish);
-    emit W(Window).cmbLang->activated(Spanish);
-    Save(Window, Out + "/spanish-update-page.png");
-    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
-    Save(Window, Out + "/spanish-window.png");
+    // Both pages in each language, as a reader of that language sees them.
+    for (const auto& [Code, Name] : {std::pair{"de", "german"}, std::pair{"es", "spanish"}}) {
+        const int Language = W(Window).cmbLang->findData(QString::fromLatin1(Code));
+        W(Window).cmbLang->setCurrentIndex(Language);
+        emit W(Window).cmbLang->activated(Language);
+        for (QWidget* Page : {W(Window).tsScan, W(Window).tsUpdate}) {
+            W(Window).PageControl->setCurrentWidget(Page);
+            const char* Shown = Page == W(Window).tsScan ? "window" : "update-page";
+            Save(Window, Out + "/" + Name + "-" + Shown + ".png");
+        }
+    }
     return 0;
 }
