@@ -144,6 +144,7 @@ private slots:
     void NeverCreatesAFailedDatabase();
     void KeepsTheLocalDatabaseAgainstAHostileMirror_data();
     void KeepsTheLocalDatabaseAgainstAHostileMirror();
+    void SaysWhyAnUnusableMirrorEndsTheRun();
     void SkipsADatabaseAnotherProcessHolds();
     void StopsDuringTheCheckLeavingNothingBehind();
     void SurvivesAKillDuringTheDownload();
@@ -356,6 +357,18 @@ void TestFreshClam::KeepsTheLocalDatabaseAgainstAHostileMirror() {
                                   R"(zero \[Content-Range: bytes 0-511/\*\]$)"))
                          .size() == 1,
                  qPrintable(Debug.join('\n')));
+}
+
+// A mirror host that makes no usable URL (a typo in HARKAVEL_MIRROR) ends the run at the first
+// check, with a line that says why.
+void TestFreshClam::SaysWhyAnUnusableMirrorEndsTheRun() {
+    TInterfacePtr<IFreshClam> Service;
+    TUpdateRecord Record;
+    QCOMPARE(StartUpdate(Service, Record, "mirror with spaces"), S_OK);
+    WaitForEnd(Record);
+    QCOMPARE(Record.Outcomes(), QStringList{"Unable to check daily.cvd: Invalid url passed "
+                                            "http://mirror with spaces/daily.cvd"});
+    QVERIFY(!QFileInfo::exists(Local("daily.cvd")));
 }
 
 void TestFreshClam::SkipsADatabaseAnotherProcessHolds() {

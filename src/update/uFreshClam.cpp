@@ -171,8 +171,14 @@ bool TFreshClamThread::CheckDatabase(const QString& Path, int32_t& Size,
     FHTTP->Request.Method = hmGet;
     FHTTP->Request.Range = QStringLiteral("bytes=0-511");
     FHTTP->Request.IfModifiedSince = HTTPDate(FileWriteDate(Path));
-    FHTTP->SetURL(DatabaseURL(Path)); // an unusable mirror host ends the run here
     FFileName = FileNameOf(Path);
+    try {
+        FHTTP->SetURL(DatabaseURL(Path));
+    } catch (const EWinInetHTTPException& Error) {
+        // An unusable mirror host ends the run here, but not without a word about it.
+        Report(QStringLiteral("Unable to check %1: %2").arg(FFileName, FailureText(Error)), 0);
+        throw;
+    }
     TCheckBody Body;
     bool Candidate = false;
     try {
