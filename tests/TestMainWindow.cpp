@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -30,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 
 using support::InfectedFiles;
 using support::ScanRuns;
@@ -129,6 +131,7 @@ private slots:
     void KeepsItsLayoutWhenResized();
     void KeepsTheLayoutsNumbers();
     void NamesEveryPartAsTheLayoutDoes();
+    void AddsDroppedFilesAndFoldersAsTickedRows();
     void ShortensPathsFromTheLeft();
     void AddsAFolderFromThePicker();
     void AddsSeveralFilesFromThePicker();
@@ -245,6 +248,39 @@ void TestMainWindow::KeepsItsLayoutWhenResized() {
     QCOMPARE(W(Window).cmbLang->width(), 224);
     QCOMPARE(Growth(6), QSize(300, 0));   // the progress bar grows in width
     QCOMPARE(Growth(7), QSize(300, 200)); // the journal in both directions
+}
+
+// A drop from a file manager: two files and a folder become three ticked rows, in the order
+// dropped, with the pickers' type names; what is not a local file is left out.
+void TestMainWindow::AddsDroppedFilesAndFoldersAsTickedRows() {
+    const QString First = FFiles.path() + "/drop/one.exe";
+    const QString Second = FFiles.path() + "/drop/two.doc";
+    const QString Folder = FFiles.path() + "/drop/folder";
+    QVERIFY(support::WriteFile(First, "1") && support::WriteFile(Second, "2"));
+    QVERIFY(QDir().mkpath(Folder));
+    TfrmClamAV Window;
+    Window.show();
+    QWidget* Target = W(Window).lvBrowser->viewport();
+    const int Rows = W(Window).lvBrowser->topLevelItemCount();
+    QMimeData Dropped;
+    Dropped.setUrls({QUrl::fromLocalFile(Second), QUrl("https://example.invalid/x"),
+                     QUrl::fromLocalFile(Folder), QUrl::fromLocalFile(First)});
+    QDragEnterEvent Enter(QPoint(10, 10), Qt::CopyAction, &Dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Target, &Enter);
+    QVERIFY(Enter.isAccepted());
+    QDropEvent Drop(QPointF(10, 10), Qt::CopyAction, &Dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Target, &Drop);
+    QVERIFY(Drop.isAccepted());
+    QCOMPARE(Column(W(Window).lvBrowser, 0).mid(Rows), QStringList({Second, Folder, First}));
+    for (int I = Rows; I < Rows + 3; ++I)
+        QCOMPARE(W(Window).lvBrowser->topLevelItem(I)->checkState(0), Qt::Checked);
+    QCOMPARE(W(Window).lvBrowser->topLevelItem(Rows + 1)->text(1), QString("Folder"));
+
+    QMimeData Text;
+    Text.setText("no files");
+    QDragEnterEvent Refused(QPoint(10, 10), Qt::CopyAction, &Text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Target, &Refused);
+    QVERIFY(!Refused.isAccepted());
 }
 
 // Tests and accessibility tools find the window's parts by the layout's names.

@@ -19,6 +19,7 @@ class QComboBox;
 class QFontMetrics;
 class QIcon;
 class QLabel;
+class QMimeData;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -90,6 +91,7 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override; // the first show centres the window
     bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override; // drops on the target list
 
 private:
     // The widgets and actions, named as in the layout (NameParts); tests find them by name.
@@ -127,6 +129,7 @@ private:
     void actAddFolderExecute();
     void actAddFileExecute();
     void lvBrowserDblClick();
+    static QStringList DroppedPaths(const QMimeData* Data);
     void actStartScanExecute();
     void actStopScanExecute();
     void actDeleteVirusesExecute();

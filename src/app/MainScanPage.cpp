@@ -17,17 +17,20 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <memory>
 
 namespace {
@@ -59,6 +62,11 @@ void TfrmClamAV::CreateScanPage() {
     lvBrowser->header()->resizeSection(1, 250);
     connect(lvBrowser, &QTreeWidget::itemDoubleClicked, this,
             Guarded([this] { lvBrowserDblClick(); }));
+    // Files and folders dropped from a file manager become ticked rows, as the pickers add them.
+    lvBrowser->setAcceptDrops(true);
+    lvBrowser->viewport()->setAcceptDrops(true);
+    lvBrowser->setDragDropMode(QAbstractItemView::DropOnly);
+    lvBrowser->viewport()->installEventFilter(this);
     lvScanner = new QTreeWidget(tsScan);
     lvScanner->setColumnCount(2);
     lvScanner->setHeaderLabels({N_("Virus"), N_("Information")});
@@ -283,4 +291,46 @@ void TfrmClamAV::WMFreeScanner(QEvent* Message) {
     } catch (...) {
         // An error while destroying the ended scanner is ignored.
     }
+}
+
+// Drops on the target list (the list's viewport receives them).
+bool TfrmClamAV::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched != lvBrowser->viewport())
+        return QMainWindow::eventFilter(Watched, Event);
+    switch (Event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* Drag = static_cast<QDropEvent*>(Event);
+        if (!DroppedPaths(Drag->mimeData()).isEmpty()) {
+            Drag->setDropAction(Qt::CopyAction);
+            Drag->accept();
+        } else {
+            Drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* Drop = static_cast<QDropEvent*>(Event);
+        RunGuarded([&] {
+            for (const QString& Path : DroppedPaths(Drop->mimeData()))
+                AddTargetRow(Path);
+        });
+        Drop->setDropAction(Qt::CopyAction);
+        Drop->accept();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// The local files and folders a drop carries, in the order dropped.
+QStringList TfrmClamAV::DroppedPaths(const QMimeData* Data) {
+    QStringList Paths;
+    if (Data == nullptr)
+        return Paths;
+    for (const QUrl& Url : Data->urls())
+        if (Url.isLocalFile())
+            Paths << PathFromNative(QFile::encodeName(Url.toLocalFile()));
+    return Paths;
 }
