@@ -6,11 +6,13 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -84,6 +86,7 @@ private slots:
     void ReportsMissingDatabasesWithTheProgramFolder();
     void WalksAFolderMountedInsideItselfOnce();
     void ScansEveryFileOfAVeryDeepTree();
+    void UsesTheUsersDataFolderBesideAnInstalledProgram();
 
 private:
     support::TTestProgramFolder FProgramFolder;
@@ -218,10 +221,13 @@ void TestVirusScanner::ReportsAnUnreadableFile() {
     QVERIFY(QFile::setPermissions(Tree + "/eicar.com", QFile::ReadOwner | QFile::ReadOther |
                                                            QFile::ReadGroup | QFile::WriteOwner));
 
+    // The child may write the program's folder, so it keeps its databases there.
+    QFile::setPermissions(FProgramFolder.Path(), QFileDevice::Permissions(0x7777));
     QProcess Child;
     Child.start(QCoreApplication::applicationDirPath() + "/ScanTree",
                 {FProgramFolder.Path(), Tree + "/eicar.com", Tree + "/secret.bin"});
     QVERIFY(Child.waitForFinished(60000));
+    QFile::setPermissions(FProgramFolder.Path(), QFileDevice::Permissions(0x7755));
     const QStringList Lines =
         QString::fromUtf8(Child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(Child.exitCode(), 0);
@@ -330,6 +336,41 @@ void TestVirusScanner::ScansEveryFileOfAVeryDeepTree() {
     QVERIFY(R.Terminated);
     QCOMPARE(R.Viruses, Expected);
     QVERIFY(R.Events.filter(QRegularExpression("^error ")).isEmpty());
+}
+
+// An installed program: its folder belongs to root, and the user (here "nobody", in a child)
+// may not write there. The databases are then looked for in the user's data folder, which the
+// error row names when they are missing.
+void TestVirusScanner::UsesTheUsersDataFolderBesideAnInstalledProgram() {
+    const passwd* Nobody = getpwnam("nobody");
+    if (geteuid() != 0 || Nobody == nullptr)
+        QSKIP("needs root to start a child as nobody");
+    QTemporaryDir Program, Data, Tree;
+    for (const QTemporaryDir* Dir : {&Program, &Tree})
+        MakeWorldReadableDir(*Dir);
+    QCOMPARE(chown(QFile::encodeName(Data.path()).constData(), Nobody->pw_uid, Nobody->pw_gid), 0);
+    QVERIFY(support::WriteFile(Tree.path() + "/eicar.com", support::EicarBytes()));
+    QFile::setPermissions(Tree.path() + "/eicar.com",
+                          QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const auto Scan = [&] {
+        QProcess Child;
+        QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+        Environment.insert("XDG_DATA_HOME", Data.path());
+        Child.setProcessEnvironment(Environment);
+        Child.start(QCoreApplication::applicationDirPath() + "/ScanTree",
+                    {Program.path(), Tree.path() + "/eicar.com"});
+        Child.waitForFinished(60000);
+        return QString::fromUtf8(Child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    };
+    const QString Databases = Data.path() + "/Harkavel/";
+    QCOMPARE(Scan(),
+             QStringList({"error " + Databases + " Can't open file or directory", "terminated"}));
+    QVERIFY(QFileInfo(Databases).isDir()); // made on first use
+    QVERIFY(support::WriteFile(Databases + "harkavel-test.ndb", support::SampleDatabase()));
+    QCOMPARE(Scan(), QStringList({ProgressOf(Tree.path() + "/eicar.com"),
+                                  "virus " + Tree.path() + "/eicar.com " + support::EicarVirusName,
+                                  "terminated"}));
+    QVERIFY(!QFileInfo::exists(Program.path() + "/harkavel-test.ndb"));
 }
 
 QTEST_GUILESS_MAIN(TestVirusScanner)

@@ -24,7 +24,7 @@ void TVirusScanner::Execute() {
         int32_t Status = CL_SUCCESS;
         CheckServiceStatus(FScan->LoadDatabase(Status));
         if (Status != CL_SUCCESS) {
-            FCurrentPath = ProgramFolder();
+            FCurrentPath = DatabaseFolder(); // where the databases were looked for
             CheckServiceStatus(FScan->GetErrorText(Status, FErrorText));
             RaiseError();
         } else {

@@ -3,6 +3,7 @@
 #include "NativePath.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <mutex>
 #include <unistd.h>
 
@@ -27,6 +28,18 @@ QString ProgramFilePath() {
 
 QString ProgramFolder() {
     return ExtractFilePath(ProgramFilePath());
+}
+
+QString DatabaseFolder() {
+    const QString Program = ProgramFolder();
+    if (access(PathToNative(Program).constData(), W_OK) == 0)
+        return Program;
+    QString Data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (Data.isEmpty())
+        Data = qEnvironmentVariable("HOME") + QStringLiteral("/.local/share");
+    const QString Folder = IncludeTrailingPathDelimiter(Data) + QStringLiteral("Harkavel/");
+    QDir().mkpath(Folder);
+    return Folder;
 }
 
 void testing::SetProgramFilePath(const QString& Path) {

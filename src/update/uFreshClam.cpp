@@ -77,7 +77,7 @@ bool IsInstalledReport(const QString& JournalText) {
 }
 
 QStringList DefaultDatabases() {
-    const QString Folder = ProgramFolder();
+    const QString Folder = DatabaseFolder();
     return {Folder + QStringLiteral("daily.cvd"), Folder + QStringLiteral("main.cvd")};
 }
 

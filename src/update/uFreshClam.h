@@ -41,8 +41,8 @@ using TFreshClamTerminateEvent = std::function<void(IFreshClam* Sender)>;
 // The mirror host when none is given: $HARKAVEL_MIRROR when set, else database.clamav.net,
 // the database network of the engine's own updater, which serves the files at its root.
 QString DefaultMirrorHost();
-// The databases an update refreshes when the caller names none, in this order: the program
-// folder's daily.cvd, then its main.cvd.
+// The databases an update refreshes when the caller names none, in this order: daily.cvd, then
+// main.cvd, in the database folder (the program's folder where it is writable).
 QStringList DefaultDatabases();
 
 // True for the journal line of a database that the run has installed.
