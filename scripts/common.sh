@@ -8,7 +8,7 @@ HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
     libclamav-dev clamav clamav-testfiles
-    gettext
+    gettext desktop-file-utils
     libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )
 

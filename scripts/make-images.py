@@ -43,7 +43,9 @@ GREEN, RED, BLUE, WHITE = (40, 160, 60, 255), (200, 30, 30, 255), (40, 80, 170, 
 DARK, YELLOW, SKIN, GREY = (50, 50, 60, 255), (240, 190, 30, 255), (230, 180, 140, 255), (120, 130, 140, 255)
 
 def image(name, draw, size=32):
-    c = Canvas(size); draw(c); c.save(os.path.join(ROOT, name))
+    c = Canvas(size); draw(c)
+    os.makedirs(os.path.dirname(os.path.join(ROOT, name)), exist_ok=True)
+    c.save(os.path.join(ROOT, name))
 
 image('images/add.png', lambda c: (c.rect(13, 4, 19, 28, GREEN), c.rect(4, 13, 28, 19, GREEN)))
 image('images/scan.png', lambda c: (c.disc(10, 18, 8, DARK), c.disc(22, 18, 8, DARK), c.disc(10, 18, 5, BLUE),
@@ -64,5 +66,12 @@ def us(c):
     c.rect(0, 2, 7, 9, BLUE)
 image('flags/us.png', us, 16)
 image('flags/es.png', lambda c: (c.rect(0, 3, 16, 6, RED), c.rect(0, 6, 16, 10, YELLOW), c.rect(0, 10, 16, 13, RED)), 16)
-image('images/harkavel.png', lambda c: (c.disc(32, 32, 30, BLUE), c.disc(32, 32, 24, WHITE), c.line(20, 33, 29, 43, 7, GREEN),
-                                        c.line(29, 43, 45, 22, 7, GREEN)), 64)
+def program_icon(size):
+    k = size / 64  # drawn on a 64-pixel grid, scaled
+    return lambda c: (c.disc(32 * k, 32 * k, 30 * k, BLUE), c.disc(32 * k, 32 * k, 24 * k, WHITE),
+                      c.line(20 * k, 33 * k, 29 * k, 43 * k, 7 * k, GREEN),
+                      c.line(29 * k, 43 * k, 45 * k, 22 * k, 7 * k, GREEN))
+image('images/harkavel.png', program_icon(64), 64)
+# The icon of the installed program, in the sizes desktops ask the hicolor theme for.
+for size in (16, 32, 48, 64, 128, 256):
+    image('icons/%d/harkavel.png' % size, program_icon(size), size)
