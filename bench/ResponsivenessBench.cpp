@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
-#include <utime.h>
 
 using support::InfectedFiles;
 using support::ScanRuns;
@@ -149,9 +148,7 @@ QString UpdateInWindow(TfrmClamAV& Window, const QString& ProgramFolder, qint64 
         Big.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     }
     const QString Local = ProgramFolder + "/daily.cvd";
-    support::WriteFile(Local, support::WithHeaderVersion(support::GenuineDatabase(), 267));
-    const utimbuf LongAgo{978307200, 978307200};
-    utime(QFile::encodeName(Local).constData(), &LongAgo);
+    support::WriteLongAgo(Local, support::WithHeaderVersion(support::GenuineDatabase(), 267));
     qputenv("HARKAVEL_MIRROR", Mirror.Url(QString()).toUtf8());
     W(Window).PageControl->setCurrentWidget(W(Window).tsUpdate);
     QElapsedTimer Clock;

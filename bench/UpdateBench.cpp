@@ -24,9 +24,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <poll.h>
-#include <sys/socket.h>
-#include <utime.h>
 
 using namespace support;
 
@@ -71,11 +68,6 @@ struct TTimedUpdate {
     double DownloadSeconds() const { return (LastPiece - DownloadStarted) / 1e9; }
 };
 
-void SetWriteTime(const QString& Path, qint64 SecondsSinceEpoch) {
-    const utimbuf Times{SecondsSinceEpoch, SecondsSinceEpoch};
-    utime(QFile::encodeName(Path).constData(), &Times);
-}
-
 // The body bytes nginx sent for the newest request of the log.
 QString BodyBytesOfLastRequest(const TNginxMirror& Mirror) {
     const QStringList Log = Mirror.AccessLog();
@@ -88,13 +80,12 @@ QString BodyBytesOfLastRequest(const TNginxMirror& Mirror) {
 
 void MeasureChecks(TNginxMirror& Mirror, const QString& Folder) {
     const QString Local = Folder + "/daily.cvd";
-    WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 268)); // the same version
-    SetWriteTime(Local, 978307200);                              // 2001: the mirror is newer
+    WriteLongAgo(Local, GenuineDatabase()); // the same version; the mirror's is newer by date
     TTimedUpdate Older;
     Older.Start(Local, Mirror.Url(QString()));
     Older.WaitForEnd();
     std::printf("check answered 206: %s\n", qPrintable(BodyBytesOfLastRequest(Mirror)));
-    SetWriteTime(Local, QDateTime::currentSecsSinceEpoch() + 60);
+    SetWriteTime(Local, QDateTime::currentDateTimeUtc().addSecs(60));
     TTimedUpdate Newer;
     Newer.Start(Local, Mirror.Url(QString()));
     Newer.WaitForEnd();
@@ -120,8 +111,7 @@ void MeasureDownload(TNginxMirror& Mirror, const QString& Folder, qint64 Megabyt
     long PeakAbove = 0;
     QString Outcome;
     for (int Round = 0; Round < Rounds; ++Round) {
-        WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 267));
-        SetWriteTime(Local, 978307200);
+        WriteLongAgo(Local, WithHeaderVersion(GenuineDatabase(), 267));
         {
             TTimedUpdate Run;
             const long Before = StatusKilobytes("VmRSS:");
@@ -185,10 +175,7 @@ void MeasureCancels(TNginxMirror& Mirror, const QString& Folder, int Cancels) {
     const QString Local = Folder + "/daily.cvd";
     TRawServer Stalled([](int Socket) {
         TRawServer::ReadRequestHead(Socket);
-        pollfd Wait{Socket, POLLIN, 0};
-        char Byte;
-        while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
-        }
+        TRawServer::StallUntilClosed(Socket);
     });
     QList<double> DuringCheck, DuringDownload;
     for (int Round = 0; Round < Cancels; ++Round) {
@@ -203,8 +190,7 @@ void MeasureCancels(TNginxMirror& Mirror, const QString& Folder, int Cancels) {
     }
     Mirror.Serve("daily.cvd", GenuineDatabase());
     for (int Round = 0; Round < Cancels; ++Round) {
-        WriteFile(Local, WithHeaderVersion(GenuineDatabase(), 267));
-        SetWriteTime(Local, 978307200);
+        WriteLongAgo(Local, WithHeaderVersion(GenuineDatabase(), 267));
         TTimedUpdate Run;
         Run.Start(Local, Mirror.Url("slow")); // 100 kB/s: the download takes most of a second
         QDeadlineTimer Deadline(5000);

@@ -18,12 +18,9 @@
 #include <clamav.h>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utime.h>
 
 using namespace support;
 
@@ -47,14 +44,6 @@ enum class THostile {
 QByteArray ResponseHead(const QByteArray& Status, qint64 Length, const QByteArray& Extra = {}) {
     return "HTTP/1.1 " + Status + "\r\nContent-Length: " + QByteArray::number(Length) +
            "\r\nConnection: close\r\n" + Extra + "\r\n";
-}
-
-// Waits until the client hangs up, at most 15 s: a server that just stops sending.
-void StallUntilClosed(int Socket) {
-    pollfd Wait{Socket, POLLIN, 0};
-    char Byte;
-    while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
-    }
 }
 
 void Answer(int Socket, THostile Kind, const QByteArray& Database) {
@@ -95,7 +84,7 @@ void Answer(int Socket, THostile Kind, const QByteArray& Database) {
     TRawServer::Send(Socket,
                      ResponseHead("200 OK", Database.size()) + Database.left(Database.size() / 2));
     if (Kind == THostile::Stall)
-        StallUntilClosed(Socket);
+        TRawServer::StallUntilClosed(Socket);
 }
 
 bool Locked(const QString& Path) {
@@ -103,19 +92,6 @@ bool Locked(const QString& Path) {
     const bool Held = flock(File, LOCK_EX | LOCK_NB) != 0;
     close(File);
     return Held;
-}
-
-void SetWriteTime(const QString& Path, const QDateTime& Time) {
-    const utimbuf Times{Time.toSecsSinceEpoch(), Time.toSecsSinceEpoch()};
-    utime(QFile::encodeName(Path).constData(), &Times);
-}
-
-// A local copy written long ago, so that the mirror's copy is newer by date.
-bool WriteLocal(const QString& Path, const QByteArray& Bytes) {
-    if (!WriteFile(Path, Bytes))
-        return false;
-    SetWriteTime(Path, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
-    return true;
 }
 
 int LoadInEngine(const QString& Folder, unsigned& Signatures) {
@@ -214,8 +190,8 @@ void TestFreshClam::NormalisesTheServer() {
 }
 
 void TestFreshClam::InstallsNewerDatabasesDailyFirst() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
-    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("main.cvd"), FOlder));
     const qsizetype LogBefore = FMirror->AccessLog().size();
     TInterfacePtr<IFreshClam> Service;
     TUpdateRecord Record;
@@ -272,7 +248,7 @@ void TestFreshClam::FindsADatabaseUpToDate() {
     QFETCH(bool, SameVersion);
     QFETCH(QString, Answer);
     const QByteArray Content = SameVersion ? FGenuine : FOlder;
-    QVERIFY(WriteLocal(Local("daily.cvd"), Content));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), Content));
     if (!SameVersion)
         SetWriteTime(Local("daily.cvd"), QDateTime::currentDateTimeUtc().addSecs(60));
     const qsizetype LogBefore = FMirror->AccessLog().size();
@@ -333,7 +309,7 @@ void TestFreshClam::KeepsTheLocalDatabaseAgainstAHostileMirror_data() {
 void TestFreshClam::KeepsTheLocalDatabaseAgainstAHostileMirror() {
     QFETCH(THostile, Kind);
     QFETCH(QString, Outcome);
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     QStringList Debug;
     std::mutex DebugLock;
     SetDebugOutputSink([&](const QString& Line) {
@@ -372,8 +348,8 @@ void TestFreshClam::SaysWhyAnUnusableMirrorEndsTheRun() {
 }
 
 void TestFreshClam::SkipsADatabaseAnotherProcessHolds() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
-    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("main.cvd"), FOlder));
     QProcess Holder;
     Holder.start("flock", {"--exclusive", Local("main.cvd"), "sleep", "60"});
     QVERIFY(Holder.waitForStarted());
@@ -392,10 +368,10 @@ void TestFreshClam::SkipsADatabaseAnotherProcessHolds() {
 }
 
 void TestFreshClam::StopsDuringTheCheckLeavingNothingBehind() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     TRawServer Mirror([](int Socket) {
         TRawServer::ReadRequestHead(Socket);
-        StallUntilClosed(Socket);
+        TRawServer::StallUntilClosed(Socket);
     });
     TInterfacePtr<IFreshClam> Service;
     TUpdateRecord Record;
@@ -413,7 +389,7 @@ void TestFreshClam::StopsDuringTheCheckLeavingNothingBehind() {
 // A program killed in the middle of a download leaves the old database as it was; its
 // temporary file is cleared away by the next update.
 void TestFreshClam::SurvivesAKillDuringTheDownload() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     TRawServer Mirror([this](int Socket) { Answer(Socket, THostile::Stall, FGenuine); });
     QProcess Child;
     Child.setProgram(QCoreApplication::applicationDirPath() + "/UpdateOnce");
@@ -445,7 +421,7 @@ void TestFreshClam::RefusesASecondStartAndAnEmptyCancel() {
 
     TRawServer Mirror([](int Socket) {
         TRawServer::ReadRequestHead(Socket);
-        StallUntilClosed(Socket);
+        TRawServer::StallUntilClosed(Socket);
     });
     TUpdateRecord Record;
     Record.Attach(*Service.Get());
@@ -464,7 +440,7 @@ void TestFreshClam::RefusesASecondStartAndAnEmptyCancel() {
 }
 
 void TestFreshClam::CancelReturnsAfterTheTerminationHandler() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     TInterfacePtr<IFreshClam> Service;
     TUpdateRecord Record;
     QCOMPARE(StartUpdate(Service, Record, FMirror->Url("slow")), S_OK);
@@ -559,7 +535,7 @@ void TestFreshClam::SurvivesStartsAndStopsAtRandomMoments() {
                            ? qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES")
                            : 60;
     for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
-        QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+        QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
         TInterfacePtr<IFreshClam> Service;
         TUpdateRecord Record;
         const QString Server = Random.bounded(2) ? FMirror->Url("slow") : MirrorHost();

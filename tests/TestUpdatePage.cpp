@@ -18,10 +18,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <utime.h>
 
 using namespace support;
 
@@ -33,19 +30,10 @@ QStringList Journal(const TfrmClamAV& Window) {
     return W(Window).memLog->toPlainText().split('\n', Qt::SkipEmptyParts);
 }
 
-bool WriteLocal(const QString& Path, const QByteArray& Bytes) {
-    if (!WriteFile(Path, Bytes))
-        return false;
-    const utimbuf Long_ago{978307200, 978307200}; // 2001: the mirror's copy is newer
-    return utime(QFile::encodeName(Path).constData(), &Long_ago) == 0;
-}
-
+// A mirror that reads the request and never answers.
 void StallUntilClosed(int Socket) {
     TRawServer::ReadRequestHead(Socket);
-    pollfd Wait{Socket, POLLIN, 0};
-    char Byte;
-    while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
-    }
+    TRawServer::StallUntilClosed(Socket);
 }
 
 } // namespace
@@ -104,8 +92,8 @@ void TestUpdatePage::StartUpdate(TfrmClamAV& Window) {
 }
 
 void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
-    QVERIFY(WriteLocal(Local("main.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("main.cvd"), FOlder));
     TfrmClamAV Window;
     Window.show();
     W(Window).memLog->setPlainText("a journal of an earlier update");
@@ -142,7 +130,7 @@ void TestUpdatePage::UpdatesTheDatabasesFromTheWindow() {
 
 void TestUpdatePage::CancelsADownload() {
     qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8()); // 100 kB/s
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     TfrmClamAV Window;
     Window.show();
     StartUpdate(Window);
@@ -227,7 +215,7 @@ void TestUpdatePage::CutsLongTextsAtAWholeCharacter() {
 
 void TestUpdatePage::ClosesDuringAnUpdate() {
     qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8());
-    QVERIFY(WriteLocal(Local("daily.cvd"), FOlder));
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
     auto* Window = new TfrmClamAV;
     Window->show();
     StartUpdate(*Window);

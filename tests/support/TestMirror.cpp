@@ -209,6 +209,13 @@ QByteArray TRawServer::ReadRequestHead(int Socket) {
     return Head;
 }
 
+void TRawServer::StallUntilClosed(int Socket) {
+    pollfd Wait{Socket, POLLIN, 0};
+    char Byte;
+    while (poll(&Wait, 1, 15000) > 0 && recv(Socket, &Byte, 1, 0) > 0) {
+    }
+}
+
 void TRawServer::Send(int Socket, const QByteArray& Bytes) {
     ::send(Socket, Bytes.constData(), size_t(Bytes.size()), MSG_NOSIGNAL);
 }

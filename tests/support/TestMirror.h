@@ -42,6 +42,8 @@ public:
     // Reads the request head (up to the empty line) from the socket.
     static QByteArray ReadRequestHead(int Socket);
     static void Send(int Socket, const QByteArray& Bytes);
+    // Waits until the client hangs up, at most 15 s: a server that just stops sending.
+    static void StallUntilClosed(int Socket);
 
 private:
     void AcceptLoop();

@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <utime.h>
 
 namespace support {
 
@@ -64,6 +65,16 @@ QByteArray WithHeaderVersion(const QByteArray& Database, int Version) {
 QByteArray ReadFile(const QString& Path) {
     QFile File(Path);
     return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+}
+
+bool SetWriteTime(const QString& Path, const QDateTime& Time) {
+    const utimbuf Times{Time.toSecsSinceEpoch(), Time.toSecsSinceEpoch()};
+    return utime(QFile::encodeName(Path).constData(), &Times) == 0;
+}
+
+bool WriteLongAgo(const QString& Path, const QByteArray& Bytes) {
+    return WriteFile(Path, Bytes) &&
+           SetWriteTime(Path, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
 }
 
 bool WriteFile(const QString& Path, const QByteArray& Bytes) {

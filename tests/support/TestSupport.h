@@ -3,6 +3,7 @@
 // folder of the test's own, and a way to run a scanner thread to its end and record its events.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -35,6 +36,11 @@ QByteArray GenuineDatabase();
 // copy whose header the engine library reads.
 QByteArray WithHeaderVersion(const QByteArray& Database, int Version);
 QByteArray ReadFile(const QString& Path);
+
+// Sets a file's modification time; false when it could not.
+bool SetWriteTime(const QString& Path, const QDateTime& Time);
+// Writes Bytes to Path dated 1 January 2001, so that a mirror's copy is newer by date.
+bool WriteLongAgo(const QString& Path, const QByteArray& Bytes);
 
 // Writes Bytes to Path (folders created); false when it could not.
 bool WriteFile(const QString& Path, const QByteArray& Bytes);
