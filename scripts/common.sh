@@ -8,7 +8,7 @@ HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
     libclamav-dev clamav clamav-testfiles
-    gettext desktop-file-utils
+    gettext desktop-file-utils clamav-daemon clamdscan
     libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )
 
@@ -23,7 +23,18 @@ install_missing_packages() {
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update -qq
+    # clamd and freshclam are wanted as programs only: the benchmark starts its own clamd, and a
+    # freshclam service would reach out to the internet. A policy that refuses every service
+    # start keeps the packages from starting them.
+    local policy=/usr/sbin/policy-rc.d added_policy=""
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+        $sudo chmod 755 "$policy"
+        added_policy=yes
+    fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    [ -n "$added_policy" ] && $sudo rm -f "$policy"
+    return 0
 }
 
 configure_and_build() {

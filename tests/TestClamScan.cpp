@@ -118,6 +118,16 @@ void TestClamScan::ReportsVirusesCleanFilesAndEngineErrors() {
     QCOMPARE(R.Status, int(CL_CLEAN));
     QCOMPARE(R.VirusName, QString());
 
+    // The count grows by the file's share whatever it starts at: the scan workers count each
+    // file from zero and the scanner adds the shares up.
+    // Two files of the same size: the engine remembers a clean file and does not read it again.
+    const QString Large = FFiles.path() + "/large", Other = FFiles.path() + "/other";
+    QVERIFY(support::WriteFile(Large, QByteArray(256 * 1024, 'x')));
+    QVERIFY(support::WriteFile(Other, QByteArray(256 * 1024, 'y')));
+    const uint32_t Share = Scan(FService.Get(), Large).Total;
+    QVERIFY(Share > 0);
+    QCOMPARE(Scan(FService.Get(), Other, 1000).Total, 1000 + Share);
+
     QVERIFY(symlink("missing", QFile::encodeName(FFiles.path() + "/dangling")) == 0);
     R = Scan(FService.Get(), FFiles.path() + "/dangling");
     QCOMPARE(R.Status, int(CL_EOPEN));

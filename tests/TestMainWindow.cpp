@@ -143,6 +143,7 @@ private slots:
     void SchedulesWhatCannotBeDeleted();
     void KeepsFindsThatArriveDuringTheDeletion();
     void StopsAScan();
+    void SaysSoWhileTheEngineLoads();
     void DeletesWhatARunningScanFoundSoFar();
     void ClosesDuringAScan();
     void PicksALanguageAndRetranslatesTheWindow();
@@ -667,6 +668,27 @@ void TestMainWindow::StopsAScan() {
     QCOMPARE(W(Window).tbiStartScan->defaultAction(), W(Window).actStartScan);
     QVERIFY(W(Window).actDeleteViruses->isEnabled());
     QVERIFY(W(Window).lvScanner->topLevelItemCount() < 44);
+}
+
+// Panel 1 speaks while the engine loads (translated), and only then.
+void TestMainWindow::SaysSoWhileTheEngineLoads() {
+    const auto English = qScopeGuard([] { SetCurrentLanguage("en"); });
+    for (const char* Language : {"en", "de"}) {
+        support::ResetEngineHolder(); // the next scan loads the engine
+        SetCurrentLanguage(Language);
+        TfrmClamAV Window;
+        Window.AddTargetRow(FFiles.path() + "/a");
+        W(Window).actStartScan->trigger();
+        QCOMPARE(W(Window).StatusPanel1->text(), Translate("Loading signature databases..."));
+        QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+        QCOMPARE(InfectedFiles(Window).size(), 1);
+        QCOMPARE(W(Window).StatusPanel1->text(), Translate("Scan finished"));
+        W(Window).actStartScan->trigger(); // loaded now
+        QCOMPARE(W(Window).StatusPanel1->text(), Translate("Scan finished"));
+        QVERIFY(WaitFor([&] { return !ScanRuns(Window); }));
+    }
+    QCOMPARE(Translate("Loading signature databases..."),
+             QString("Signaturdatenbanken werden geladen..."));
 }
 
 void TestMainWindow::DeletesWhatARunningScanFoundSoFar() {

@@ -6,13 +6,18 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
+#include <random>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,6 +70,60 @@ QSet<QString> ClamscanFindings(const QString& DatabaseFolder, const QString& Tre
     return Findings;
 }
 
+// Sets how many threads the scans of a test use, and restores the setting of the run after.
+class TScanThreads {
+public:
+    explicit TScanThreads(int Count) : FBefore(qgetenv("HARKAVEL_SCAN_THREADS")) {
+        qputenv("HARKAVEL_SCAN_THREADS", QByteArray::number(Count));
+    }
+    ~TScanThreads() {
+        if (FBefore.isNull())
+            qunsetenv("HARKAVEL_SCAN_THREADS");
+        else
+            qputenv("HARKAVEL_SCAN_THREADS", FBefore);
+    }
+
+private:
+    const QByteArray FBefore;
+};
+
+// Files that take very different times to scan, so that several workers end them out of the
+// walk's order: ClamAV's samples (archives of every kind), large files, small infected and
+// clean ones, and a link to nothing, which the engine cannot open.
+void BuildMixedTree(const QString& Root, int Copies, int SampleStep = 1) {
+    QStringList Samples;
+    const QStringList AllSamples = QDir(support::ClamTestFiles).entryList(QDir::Files);
+    for (qsizetype I = 0; I < AllSamples.size(); I += SampleStep)
+        Samples << AllSamples[I];
+    for (int Copy = 0; Copy < Copies; ++Copy) {
+        const QString Folder = QString("%1/copy%2").arg(Root).arg(Copy);
+        QDir().mkpath(Folder + "/deeper");
+        for (const QString& Name : Samples)
+            QFile::copy(support::ClamTestFiles + "/" + Name, Folder + "/" + Name);
+        // The engine remembers clean files by their content: each large file is its own.
+        support::WriteFile(Folder + "/large.bin", QByteArray(3 << 20, char('a' + Copy)));
+        support::WriteFile(Folder + "/deeper/eicar.com", support::EicarBytes());
+        for (int I = 0; I < 20; ++I)
+            support::WriteFile(Folder + QString("/deeper/clean%1.txt").arg(I), "clean\n");
+        QFile::link(Folder + "/missing", Folder + "/deeper/dangling");
+    }
+}
+
+QStringList WithoutProgress(const QStringList& Events) {
+    QStringList Outcomes;
+    for (const QString& Event : Events)
+        if (!Event.startsWith("progress "))
+            Outcomes << Event;
+    return Outcomes;
+}
+
+// How many start/stop cycles a stress test runs; HARKAVEL_STRESS_CYCLES sets another number.
+int StressCycles(int Default) {
+    bool Valid = false;
+    const int Cycles = qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES", &Valid);
+    return Valid && Cycles > 0 ? Cycles : Default;
+}
+
 } // namespace
 
 class TestVirusScanner : public QObject {
@@ -87,6 +146,8 @@ private slots:
     void WalksAFolderMountedInsideItselfOnce();
     void ScansEveryFileOfAVeryDeepTree();
     void UsesTheUsersDataFolderBesideAnInstalledProgram();
+    void GivesTheSameEventsWithOneAndWithFourWorkers();
+    void StopsCleanlyAtRandomMomentsWithFourWorkers();
 
 private:
     support::TTestProgramFolder FProgramFolder;
@@ -371,6 +432,86 @@ void TestVirusScanner::UsesTheUsersDataFolderBesideAnInstalledProgram() {
                                   "virus " + Tree.path() + "/eicar.com " + support::EicarVirusName,
                                   "terminated"}));
     QVERIFY(!QFileInfo::exists(Program.path() + "/harkavel-test.ndb"));
+}
+
+void TestVirusScanner::GivesTheSameEventsWithOneAndWithFourWorkers() {
+    QTemporaryDir Dir;
+    BuildMixedTree(Dir.path(), 3);
+    // Links to nothing, also as targets: the engine's errors come between the folders' finds.
+    const QStringList Targets = {Dir.path() + "/copy0",
+                                 Dir.path() + "/copy0/deeper/dangling",
+                                 support::ClamTestFiles + "/clam.exe",
+                                 Dir.path() + "/copy1",
+                                 Dir.path() + "/copy1/deeper/dangling",
+                                 Dir.path()};
+    TScanRecord One, Four;
+    {
+        const TScanThreads Threads(1);
+        One = RunScan(Targets);
+    }
+    {
+        const TScanThreads Threads(4);
+        Four = RunScan(Targets);
+    }
+    QVERIFY(One.Terminated && Four.Terminated && Four.AllOnMainThread);
+    QVERIFY(One.Viruses.size() > 100);
+    QCOMPARE(One.Events.filter("error ").size(), 7); // one per link, as a target and walked
+    QCOMPARE(Four.Events, One.Events);
+}
+
+// Stops a scan with four workers at a random moment of its run, in three ways: from the main
+// thread after a while, from inside one of its events, and by destroying the running scanner.
+// Each time the termination handler runs once, no event comes after it, and the finds are the
+// first ones of the whole run, in its order.
+void TestVirusScanner::StopsCleanlyAtRandomMomentsWithFourWorkers() {
+    QTemporaryDir Dir;
+    BuildMixedTree(Dir.path(), 1, 4); // a quarter of the samples: a run takes a blink
+    const TScanThreads Threads(4);
+    QElapsedTimer Whole;
+    Whole.start();
+    const QStringList AllOutcomes = WithoutProgress(RunScan({Dir.path()}).Events);
+    const int WholeRun = int(Whole.elapsed()) + 1;
+    QVERIFY(AllOutcomes.size() > 10);
+
+    const quint32 Seed = QRandomGenerator::global()->generate();
+    std::mt19937 Random(Seed);
+    const int Cycles = StressCycles(200);
+    for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
+        const QString Where = QString("cycle %1, seed %2").arg(Cycle).arg(Seed);
+        TScanRecord R;
+        auto Scanner = std::make_unique<TVirusScanner>(true, QStringList{Dir.path()});
+        support::Record(*Scanner, R);
+        const int Way = int(Random() % 3);
+        // A number of finds, or of milliseconds: anywhere in the run.
+        const int Moment = int(Random() % quint32(Way == 1 ? AllOutcomes.size() : WholeRun));
+        if (Way == 1) {
+            auto Recorded = Scanner->OnVirusFound;
+            Scanner->OnVirusFound = [&, Recorded, Left = Moment](TVirusScanner* Sender,
+                                                                 const QString& Path,
+                                                                 const QString& Name) mutable {
+                Recorded(Sender, Path, Name);
+                if (Left-- == 0)
+                    Sender->Stop();
+            };
+        }
+        Scanner->Start();
+        if (Way != 1) {
+            QElapsedTimer Waited;
+            Waited.start();
+            while (!R.Terminated && Waited.elapsed() < Moment)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (Way == 0)
+                Scanner->Stop();
+            else
+                Scanner.reset(); // stops and waits, serving the events meanwhile
+        }
+        QVERIFY2(support::WaitForTermination(R, 60000), qPrintable(Where));
+        Scanner.reset();
+        QCoreApplication::processEvents(); // anything still queued would arrive now
+        QVERIFY2(R.Terminations == 1 && !R.EventAfterTermination, qPrintable(Where));
+        const QStringList Outcomes = WithoutProgress(R.Events);
+        QVERIFY2(Outcomes == AllOutcomes.mid(0, Outcomes.size()), qPrintable(Where));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVirusScanner)

@@ -6,6 +6,7 @@
 #include "Harkavel.h"
 #include "Main.h"
 
+#include "engine/uClamDatabase.h"
 #include "engine/uVirusScanner.h"
 #include "platform/DeleteOnRestart.h"
 #include "platform/Drives.h"
@@ -36,6 +37,11 @@
 namespace {
 
 constexpr int ScanDisplayInterval = 100; // ms between two displays of a running scan
+
+bool EngineLoaded() {
+    const TClamDatabase* Holder = TClamDatabase::AccessInstance(0);
+    return Holder != nullptr && Holder->IsLoaded();
+}
 
 // Message 1125: carries the ended scanner and owns it, so an event Qt drops at exit still
 // frees it.
@@ -203,6 +209,10 @@ void TfrmClamAV::actStartScanExecute() {
         RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
     };
     FScanStartTime = QDateTime::currentDateTime();
+    // The first scan loads the engine, which with the full public databases takes many
+    // seconds without a single event; the first progress event replaces this text.
+    if (!EngineLoaded())
+        StatusPanel1->setText(Translate("Loading signature databases..."));
     FVirusScanner->Start();
 }
 

@@ -6,7 +6,24 @@
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
 
+#include <QtGlobal>
+#include <algorithm>
+#include <system_error>
+
 using namespace harkavel; // the file attribute bits
+
+namespace {
+constexpr int MaxDefaultWorkers = 8;
+constexpr int MaxWorkers = 64;
+} // namespace
+
+int TVirusScanner::WorkerCount() {
+    bool Valid = false;
+    const int Wanted = qEnvironmentVariableIntValue("HARKAVEL_SCAN_THREADS", &Valid);
+    if (Valid && Wanted >= 1)
+        return std::min(Wanted, MaxWorkers);
+    return std::min(ProcessorCount(), MaxDefaultWorkers);
+}
 
 TVirusScanner::TVirusScanner(bool CreateSuspended, const QStringList& Targets)
     : TThread(true), FTargets(Targets) {
@@ -28,13 +45,29 @@ void TVirusScanner::Execute() {
             CheckServiceStatus(FScan->GetErrorText(Status, FErrorText));
             RaiseError();
         } else {
+            StartWorkers();
             ScanTargets();
+            FinishFilesInFlight(false);
         }
     } catch (...) {
         FErrorText = ExceptionMessage(std::current_exception());
         RaiseError();
+        FinishFilesInFlight(true);
     }
+    FWorkers.reset();
     FScan.Release();
+}
+
+void TVirusScanner::StartWorkers() {
+    const int Workers = WorkerCount();
+    if (Workers <= 1)
+        return;
+    try {
+        FWorkers =
+            std::make_unique<TScanWorkers>(FScan.Get(), Workers, [this] { return Terminated(); });
+    } catch (const std::system_error&) {
+        // No threads to be had: this thread scans, as with one worker.
+    }
 }
 
 void TVirusScanner::ScanTargets() {
@@ -78,21 +111,81 @@ void TVirusScanner::ScanFolder(const QString& Folder) {
 }
 
 void TVirusScanner::ScanOneFile(const QString& Path) {
+    if (FWorkers)
+        HandToWorkers(Path);
+    else
+        ScanOnThisThread(Path);
+}
+
+void TVirusScanner::ScanOnThisThread(const QString& Path) {
+    AnnounceFile(Path);
+    TScanOutcome Outcome;
+    Outcome.Result = FScan->ScanFile(Path, Outcome.VirusName, Outcome.Scanned, Outcome.Status);
+    ReportOutcome(Path, Outcome);
+}
+
+// A file is announced when every file before it has been reported, as if it were scanned now,
+// and reported when its scan has ended: the events come in the walk's order.
+void TVirusScanner::HandToWorkers(const QString& Path) {
+    while (FWorkers->Full())
+        ReportFirstInFlight(true);
+    const bool First = FWorkers->Empty();
+    FWorkers->Add(Path);
+    if (First)
+        AnnounceFile(Path);
+    while (ReportFirstInFlight(false)) {
+    }
+}
+
+bool TVirusScanner::ReportFirstInFlight(bool Wait) {
+    std::optional<TScanJob> Job = FWorkers->TakeFirst(Wait);
+    if (!Job)
+        return false;
+    if (Job->State == TScanJob::Scanned)
+        ReportOutcome(Job->Path, Job->Outcome);
+    if (!FWorkers->Empty())
+        AnnounceFile(FWorkers->FirstPath());
+    return true;
+}
+
+void TVirusScanner::FinishFilesInFlight(bool AfterError) {
+    if (!FWorkers)
+        return;
+    if (AfterError || Terminated())
+        FWorkers->DropWaiting();
+    while (!FWorkers->Empty()) {
+        if (!AfterError) {
+            ReportFirstInFlight(true);
+            continue;
+        }
+        // The run has ended with an error already: files that fail too are not reported twice.
+        try {
+            ReportFirstInFlight(true);
+        } catch (...) {
+        }
+    }
+}
+
+void TVirusScanner::AnnounceFile(const QString& Path) {
     if (FFileCount % 3 == 0) {
         FCurrentPath = Path;
         RaiseProgress();
     }
-    QString VirusName;
-    int32_t Status = CL_CLEAN;
-    CheckServiceStatus(FScan->ScanFile(Path, VirusName, FScannedTotal, Status));
+}
+
+void TVirusScanner::ReportOutcome(const QString& Path, const TScanOutcome& Outcome) {
+    CheckServiceStatus(Outcome.Result);
+    // The engine adds to the count it is given; each file's share is added here in the walk's
+    // order, and the total wraps as one running count would.
+    FScannedTotal += Outcome.Scanned;
     ++FFileCount;
-    if (Status == CL_VIRUS) {
+    if (Outcome.Status == CL_VIRUS) {
         FCurrentPath = Path;
-        FVirusName = VirusName;
+        FVirusName = Outcome.VirusName;
         RaiseVirusFound();
-    } else if (Status != CL_CLEAN) {
+    } else if (Outcome.Status != CL_CLEAN) {
         FCurrentPath = Path;
-        FErrorText = EngineErrorText(Status);
+        FErrorText = EngineErrorText(Outcome.Status);
         RaiseError();
     }
 }

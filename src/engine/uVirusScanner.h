@@ -2,16 +2,23 @@
 // The scanner thread: runs one scan of a list of targets (drive roots, folders, files) and
 // reports each file's outcome through events that run on the main thread, in the order they
 // were raised, while the scan goes on.
+//
+// The scanner thread loads the engine, walks the targets and raises every event. With more
+// than one worker (see WorkerCount) the files themselves are scanned by helper threads that
+// share the engine; their outcomes are reported in the order of the walk, so the events are
+// the same as with one.
 
 #include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
 #include "platform/Thread.h"
 #include "uClamScan.h"
+#include "uScanWorkers.h"
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class TVirusScanner : public TThread {
 public:
@@ -27,8 +34,13 @@ public:
     TVirusScanner(bool CreateSuspended, const QStringList& Targets);
     ~TVirusScanner() override;
 
-    // Sets the stop request; seen before the next target and the next folder entry.
+    // Sets the stop request; seen before the next target and the next folder entry, and by
+    // the workers before the next file. Files being scanned still report their finds.
     void Stop() { Terminate(); }
+
+    // Threads that scan files: the processors' number, at most 8, unless HARKAVEL_SCAN_THREADS
+    // says otherwise. One scans on the scanner thread itself.
+    static int WorkerCount();
 
 protected:
     void Execute() override; // scanner thread
@@ -36,8 +48,18 @@ protected:
 
 private:
     // All on the scanner thread.
+    void StartWorkers();
     void ScanFolder(const QString& Folder);
     void ScanOneFile(const QString& Path);
+    void ScanOnThisThread(const QString& Path);
+    void HandToWorkers(const QString& Path);
+    void AnnounceFile(const QString& Path);
+    void ReportOutcome(const QString& Path, const TScanOutcome& Outcome);
+    // Reports the oldest file in flight once it has ended; false if there is none to report.
+    bool ReportFirstInFlight(bool Wait);
+    // Waits for the files in flight and reports them; after a stop or an error the files not
+    // yet started are dropped.
+    void FinishFilesInFlight(bool AfterError);
     // Hand the event with the current field values to the main thread (see the .cpp).
     void RaiseError();
     void RaiseProgress();
@@ -48,6 +70,7 @@ private:
     void DoVirusFound(const QString& Path, const QString& VirusName);
 
     TInterfacePtr<IClamScan> FScan;
+    std::unique_ptr<TScanWorkers> FWorkers; // none when the scanner thread scans itself
     const QStringList FTargets;
     uint32_t FScannedTotal = 0;
     int32_t FFileCount = 0;

@@ -6,9 +6,15 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // A call handed to the main thread. Done and Error are guarded by SyncLock.
 struct TSyncRequest {
@@ -84,6 +90,24 @@ void StartQueuedCallPump() {
 
 bool IsMainThread() {
     return std::this_thread::get_id() == MainThreadID;
+}
+
+int ProcessorCount() {
+    cpu_set_t Allowed;
+    if (sched_getaffinity(0, sizeof(Allowed), &Allowed) == 0)
+        return std::max(1, CPU_COUNT(&Allowed));
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+void LowerCurrentThreadPriority() {
+    // Linux keeps a nice value per thread: this one lowers the caller only. A weight of nice 10
+    // is a tenth of the main thread's, so the window wins a contended core at once.
+    constexpr int BackgroundNice = 10;
+    const auto Thread = id_t(syscall(SYS_gettid));
+    errno = 0;
+    const int Current = getpriority(PRIO_PROCESS, Thread);
+    if (errno == 0 && Current < BackgroundNice)
+        setpriority(PRIO_PROCESS, Thread, BackgroundNice);
 }
 
 void CheckSynchronize() {

@@ -21,6 +21,12 @@ struct TSyncRequest;
 
 bool IsMainThread();
 
+// The processors this process may run on.
+int ProcessorCount();
+// Lets the calling thread yield its processor to the rest of the program: a background worker
+// calls it so that the window stays responsive while every core is busy.
+void LowerCurrentThreadPriority();
+
 // Runs every call handed over by Synchronize so far. Main thread only; the event loop calls it.
 void CheckSynchronize();
 

@@ -110,20 +110,24 @@ void ResetEngineHolder() {
 void Record(TVirusScanner& Scanner, TScanRecord& Record) {
     Scanner.OnProgress = [&Record](TVirusScanner*, const QString& Path) {
         Record.AllOnMainThread &= IsMainThread();
+        Record.EventAfterTermination |= Record.Terminated;
         Record.Events << "progress " + Path;
     };
     Scanner.OnVirusFound = [&Record](TVirusScanner*, const QString& Path, const QString& Name) {
         Record.AllOnMainThread &= IsMainThread();
+        Record.EventAfterTermination |= Record.Terminated;
         Record.Events << "virus " + Path + " " + Name;
         Record.Viruses << Path;
     };
     Scanner.OnError = [&Record](TVirusScanner*, const QString& Path, const QString& Text) {
         Record.AllOnMainThread &= IsMainThread();
+        Record.EventAfterTermination |= Record.Terminated;
         Record.Events << "error " + Path + " " + Text;
     };
     Scanner.OnTerminate = [&Record](TThread*) {
         Record.AllOnMainThread &= IsMainThread();
         Record.Terminated = true;
+        ++Record.Terminations;
     };
 }
 

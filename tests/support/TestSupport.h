@@ -69,6 +69,8 @@ struct TScanRecord {
     QStringList Viruses; // paths
     bool AllOnMainThread = true;
     bool Terminated = false; // the termination handler ran, on the main thread
+    int Terminations = 0;
+    bool EventAfterTermination = false;
 };
 
 TScanRecord RunScan(const QStringList& Targets, int TimeoutMs = 120000);
