@@ -453,6 +453,7 @@ TOptions ReadOptions(const QStringList& Arguments) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication Application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rounds show as they end, also into a file
     const TOptions Options = ReadOptions(Application.arguments());
     QTemporaryDir TreeFolder;
     const TTree Tree = BuildTree(TreeFolder.path(), Options.Copies, Options.Extra);

@@ -117,6 +117,20 @@ QStringList WithoutProgress(const QStringList& Events) {
     return Outcomes;
 }
 
+// The nice values of the process's threads, from /proc.
+QList<int> ThreadNiceValues() {
+    QList<int> Values;
+    for (const QString& Task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray Stat = support::ReadFile("/proc/self/task/" + Task + "/stat");
+        // The fields after the command name, which is in parentheses and may hold spaces.
+        const QList<QByteArray> Fields = Stat.mid(Stat.lastIndexOf(')') + 2).split(' ');
+        if (Fields.size() > 16)
+            Values << Fields[16].toInt(); // field 19 of the whole line
+    }
+    return Values;
+}
+
 // How many start/stop cycles a stress test runs; HARKAVEL_STRESS_CYCLES sets another number.
 int StressCycles(int Default) {
     bool Valid = false;
@@ -148,6 +162,7 @@ private slots:
     void UsesTheUsersDataFolderBesideAnInstalledProgram();
     void GivesTheSameEventsWithOneAndWithFourWorkers();
     void StopsCleanlyAtRandomMomentsWithFourWorkers();
+    void RunsItsWorkersBelowTheMainThreadsPriority();
 
 private:
     support::TTestProgramFolder FProgramFolder;
@@ -512,6 +527,26 @@ void TestVirusScanner::StopsCleanlyAtRandomMomentsWithFourWorkers() {
         const QStringList Outcomes = WithoutProgress(R.Events);
         QVERIFY2(Outcomes == AllOutcomes.mid(0, Outcomes.size()), qPrintable(Where));
     }
+}
+
+void TestVirusScanner::RunsItsWorkersBelowTheMainThreadsPriority() {
+    QTemporaryDir Dir;
+    BuildMixedTree(Dir.path(), 1);
+    const TScanThreads Threads(4);
+    TScanRecord R;
+    TVirusScanner Scanner(true, {Dir.path()});
+    support::Record(Scanner, R);
+    QList<int> NiceValues;
+    auto Recorded = Scanner.OnVirusFound;
+    Scanner.OnVirusFound = [&](TVirusScanner* Sender, const QString& Path, const QString& Name) {
+        Recorded(Sender, Path, Name);
+        if (NiceValues.isEmpty())
+            NiceValues = ThreadNiceValues(); // the workers live until the scan ends
+    };
+    Scanner.Start();
+    QVERIFY(support::WaitForTermination(R, 60000));
+    QCOMPARE(getpriority(PRIO_PROCESS, 0), 0); // the main thread's own
+    QCOMPARE(NiceValues.count(10), 4);
 }
 
 QTEST_GUILESS_MAIN(TestVirusScanner)

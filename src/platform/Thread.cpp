@@ -11,10 +11,12 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#ifdef __linux__
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 // A call handed to the main thread. Done and Error are guarded by SyncLock.
 struct TSyncRequest {
@@ -93,13 +95,16 @@ bool IsMainThread() {
 }
 
 int ProcessorCount() {
-    cpu_set_t Allowed;
+#ifdef __linux__
+    cpu_set_t Allowed; // a process confined to some processors gets no more workers than those
     if (sched_getaffinity(0, sizeof(Allowed), &Allowed) == 0)
         return std::max(1, CPU_COUNT(&Allowed));
+#endif
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
 void LowerCurrentThreadPriority() {
+#ifdef __linux__
     // Linux keeps a nice value per thread: this one lowers the caller only. A weight of nice 10
     // is a tenth of the main thread's, so the window wins a contended core at once.
     constexpr int BackgroundNice = 10;
@@ -108,6 +113,7 @@ void LowerCurrentThreadPriority() {
     const int Current = getpriority(PRIO_PROCESS, Thread);
     if (errno == 0 && Current < BackgroundNice)
         setpriority(PRIO_PROCESS, Thread, BackgroundNice);
+#endif
 }
 
 void CheckSynchronize() {
