@@ -27,6 +27,7 @@
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
 #include "platform/Thread.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,20 +175,8 @@ TOutcome ScanWithBareLoop(const TTree& Tree) {
     return Outcome;
 }
 
-// The program's options and limits in clamscan's words.
-const QStringList ClamscanOptions = {"--scan-archive=yes",     "--scan-mail=yes",
-                                     "--scan-ole2=yes",        "--scan-html=yes",
-                                     "--scan-pe=yes",          "--scan-pdf=yes",
-                                     "--heuristic-alerts=yes", "--scan-elf=no",
-                                     "--scan-swf=no",          "--scan-xmldocs=no",
-                                     "--scan-hwp3=no",         "--scan-onenote=no",
-                                     "--scan-image=no",        "--scan-image-fuzzy-hash=no",
-                                     "--detect-structured=no", "--max-scansize=20M",
-                                     "--max-filesize=20M",     "--max-recursion=5",
-                                     "--max-files=0",          "--bytecode=no",
-                                     "--phishing-sigs=yes",    "--phishing-scan-urls=yes"};
-
-// And in clamd's.
+// The program's options and limits in clamd's words, as ClamscanOptionsMatchingProgram gives
+// them in clamscan's.
 const char* ClamdOptions = "ScanArchive yes\nScanMail yes\nScanOLE2 yes\nScanHTML yes\n"
                            "ScanPE yes\nScanPDF yes\nHeuristicAlerts yes\nScanELF no\n"
                            "ScanSWF no\nScanXMLDOCS no\nScanHWP3 no\nScanOneNote no\n"
@@ -212,7 +201,7 @@ TOutcome ScanWithClamscan(const QString& DatabaseFolder, const QStringList& Targ
     Timer.start();
     Clamscan.start("clamscan",
                    QStringList{"--no-summary", "--infected", "-r", "--database=" + DatabaseFolder} +
-                       ClamscanOptions + Targets);
+                       support::ClamscanOptionsMatchingProgram() + Targets);
     Clamscan.waitForFinished(-1);
     Outcome.Seconds = Timer.nsecsElapsed() / 1e9;
     Outcome.Infected = FoundLines(Clamscan.readAllStandardOutput());
@@ -230,7 +219,7 @@ TOutcome ScanWithClamscans(const QString& DatabaseFolder, const QStringList& Lis
         Clamscans.back()->start(
             "clamscan",
             QStringList{"--no-summary", "--infected", "--database=" + DatabaseFolder, "-f", List} +
-                ClamscanOptions);
+                support::ClamscanOptionsMatchingProgram());
     }
     for (auto& Clamscan : Clamscans)
         Clamscan->waitForFinished(-1);
