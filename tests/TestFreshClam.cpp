@@ -14,11 +14,15 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <clamav.h>
 #include <csignal>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +129,7 @@ private slots:
     void StopsDuringTheCheckLeavingNothingBehind();
     void SurvivesAKillDuringTheDownload();
 
+    void UpdatesTheUsersDataFolderBesideAnInstalledProgram();
     void RefusesASecondStartAndAnEmptyCancel();
     void CancelReturnsAfterTheTerminationHandler();
     void CancelAndStartFromInsideTheTerminationHandler();
@@ -412,6 +417,32 @@ void TestFreshClam::SurvivesAKillDuringTheDownload() {
     WaitForEnd(Record);
     QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
     QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+}
+
+// An installed program's folder belongs to root: a user's update writes the user's data folder,
+// where that user's scans look for the databases.
+void TestFreshClam::UpdatesTheUsersDataFolderBesideAnInstalledProgram() {
+    const passwd* Nobody = getpwnam("nobody");
+    if (geteuid() != 0 || Nobody == nullptr || QStandardPaths::findExecutable("setpriv").isEmpty())
+        QSKIP("needs root and setpriv to update as nobody");
+    QTemporaryDir Program, Data;
+    QCOMPARE(chmod(QFile::encodeName(Program.path()).constData(), 0755), 0);
+    QCOMPARE(chown(QFile::encodeName(Data.path()).constData(), Nobody->pw_uid, Nobody->pw_gid), 0);
+    QProcess Child;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("XDG_DATA_HOME", Data.path());
+    Child.setProcessEnvironment(Environment);
+    Child.setProcessChannelMode(QProcess::ForwardedChannels);
+    Child.start("setpriv", {"--reuid=" + QString::number(Nobody->pw_uid),
+                            "--regid=" + QString::number(Nobody->pw_gid), "--clear-groups",
+                            QCoreApplication::applicationDirPath() + "/UpdateOnce", "--default",
+                            MirrorHost(), Program.path()});
+    QVERIFY(Child.waitForFinished(RunTimeout));
+    QCOMPARE(Child.exitCode(), 0);
+    QCOMPARE(ReadFile(Data.path() + "/Harkavel/daily.cvd"), FGenuine);
+    QCOMPARE(ReadFile(Data.path() + "/Harkavel/main.cvd"), FGenuine);
+    QCOMPARE(QDir(Program.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 void TestFreshClam::RefusesASecondStartAndAnEmptyCancel() {
