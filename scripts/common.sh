@@ -16,7 +16,9 @@ install_missing_packages() {
     local missing=()
     local package
     for package in "${HARKAVEL_PACKAGES[@]}" "$@"; do
-        dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+        # A package removed but not purged still has a status: only "installed" counts.
+        [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = "install ok installed" ] ||
+            missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
