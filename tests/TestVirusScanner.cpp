@@ -529,19 +529,22 @@ void TestVirusScanner::StopsCleanlyAtRandomMomentsWithFourWorkers() {
     }
 }
 
+// The first find is reported while a long walk behind it keeps the workers busy.
 void TestVirusScanner::RunsItsWorkersBelowTheMainThreadsPriority() {
     QTemporaryDir Dir;
-    BuildMixedTree(Dir.path(), 1);
+    QVERIFY(support::WriteFile(Dir.path() + "/eicar.com", support::EicarBytes()));
     const TScanThreads Threads(4);
     TScanRecord R;
-    TVirusScanner Scanner(true, {Dir.path()});
+    TVirusScanner Scanner(true, {Dir.path() + "/eicar.com", "/usr/include", "/usr/share"});
     support::Record(Scanner, R);
     QList<int> NiceValues;
     auto Recorded = Scanner.OnVirusFound;
     Scanner.OnVirusFound = [&](TVirusScanner* Sender, const QString& Path, const QString& Name) {
         Recorded(Sender, Path, Name);
-        if (NiceValues.isEmpty())
-            NiceValues = ThreadNiceValues(); // the workers live until the scan ends
+        if (NiceValues.isEmpty()) {
+            NiceValues = ThreadNiceValues();
+            Sender->Stop();
+        }
     };
     Scanner.Start();
     QVERIFY(support::WaitForTermination(R, 60000));
