@@ -17,6 +17,7 @@ private slots:
     void initTestCase();
     void InstallsOneProgramFolderALauncherAnEntryAndIcons();
     void StartsThroughTheLauncherAsAnotherUser();
+    void MakesValidAppStreamMetadataOnceItsFactsAreGiven();
 
 private:
     QTemporaryDir FPrefix;
@@ -82,6 +83,39 @@ void TestInstall::StartsThroughTheLauncherAsAnotherUser() {
         Program.kill();
         Program.waitForFinished();
     }
+}
+
+// The licence and the public addresses are not decided yet, so the build makes no metadata. The
+// template is checked here with stand-ins in their place (an example.org address and a
+// LicenseRef- licence, which no real release would use).
+void TestInstall::MakesValidAppStreamMetadataOnceItsFactsAreGiven() {
+    QTemporaryDir Out;
+    const QString Metainfo = Out.path() + "/net.harkavel.Harkavel.metainfo.xml";
+    const QStringList Common = {"-DIN=" HARKAVEL_SOURCE_DIR
+                                "/packaging/net.harkavel.Harkavel.metainfo.xml.in",
+                                "-DOUT=" + Metainfo, "-DPROJECT_VERSION=0.1"};
+    const QStringList Facts = {"-DHARKAVEL_LICENSE=LicenseRef-stand-in",
+                               "-DHARKAVEL_METADATA_LICENSE=FSFAP",
+                               "-DHARKAVEL_HOMEPAGE=https://harkavel.example.org/",
+                               "-DHARKAVEL_SCREENSHOT_URL=https://harkavel.example.org/docs"};
+    const QString Script = HARKAVEL_SOURCE_DIR "/packaging/Metainfo.cmake";
+    QProcess Make;
+    Make.setProcessChannelMode(QProcess::MergedChannels);
+    Make.start("cmake", Common + Facts.mid(1) + QStringList{"-P", Script});
+    QVERIFY(Make.waitForFinished(30000));
+    QVERIFY(Make.exitCode() != 0); // a missing fact stops it
+    QVERIFY(Make.readAll().contains("HARKAVEL_LICENSE is not set"));
+    Make.start("cmake", Common + Facts + QStringList{"-P", Script});
+    QVERIFY(Make.waitForFinished(30000));
+    QCOMPARE(Make.exitCode(), 0);
+
+    if (QStandardPaths::findExecutable("appstreamcli").isEmpty())
+        QSKIP("appstreamcli is not installed");
+    QProcess Validate;
+    Validate.setProcessChannelMode(QProcess::MergedChannels);
+    Validate.start("appstreamcli", {"validate", "--no-net", Metainfo});
+    QVERIFY(Validate.waitForFinished(30000));
+    QVERIFY2(Validate.exitCode() == 0, Validate.readAll().constData());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
