@@ -8,7 +8,7 @@ HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
     libclamav-dev clamav clamav-testfiles
-    gettext desktop-file-utils appstream clamav-daemon clamdscan
+    gettext desktop-file-utils appstream lintian clamav-daemon clamdscan
     libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )
 
