@@ -1,7 +1,11 @@
 // The program installed the way desktop programs are installed: into a prefix owned by root,
 // then started through its launcher by an unprivileged user with a home of its own.
 
+#include "support/TestMirror.h"
+#include "support/TestSupport.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -66,6 +70,7 @@ private slots:
     void StartsThroughTheLauncherAsAnotherUser();
     void MakesValidAppStreamMetadataOnceItsFactsAreGiven();
     void PackagesForDebianOnceItsFactsAreGiven();
+    void KeepsTheDatabasesWhereItsUserMayWrite();
 
 private:
     QTemporaryDir FPrefix;
@@ -191,6 +196,78 @@ void TestInstall::PackagesForDebianOnceItsFactsAreGiven() {
     QFile::setPermissions(Root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                            QFile::ReadOther | QFile::ExeOther);
     QVERIFY(StaysOpenAsNobody(Root.path() + "/usr/bin/harkavel"));
+}
+
+namespace {
+
+// Runs the program's own scanner or updater code (the child programs ScanTree and UpdateOnce,
+// given a program folder) as nobody: a test cannot drive the installed window from outside.
+QStringList AsNobody(const QString& Tool, const QStringList& Arguments, const QString& Data) {
+    const passwd* Nobody = getpwnam("nobody");
+    QProcess Child;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("XDG_DATA_HOME", Data);
+    Child.setProcessEnvironment(Environment);
+    Child.start("setpriv",
+                QStringList{"--reuid=" + QString::number(Nobody->pw_uid),
+                            "--regid=" + QString::number(Nobody->pw_gid), "--clear-groups",
+                            QCoreApplication::applicationDirPath() + "/" + Tool} +
+                    Arguments);
+    Child.waitForFinished(60000);
+    return QString::fromUtf8(Child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+bool GiveToNobody(const QString& Path) {
+    const passwd* Nobody = getpwnam("nobody");
+    bool Given = chown(QFile::encodeName(Path).constData(), Nobody->pw_uid, Nobody->pw_gid) == 0;
+    QDirIterator Files(Path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                       QDirIterator::Subdirectories);
+    while (Files.hasNext())
+        Given &=
+            chown(QFile::encodeName(Files.next()).constData(), Nobody->pw_uid, Nobody->pw_gid) == 0;
+    return Given;
+}
+
+} // namespace
+
+// The installed program folder belongs to root: its user's update and scans use the user's data
+// folder. A copy of the program folder that its user may write keeps the databases beside the
+// program, as the build folder does.
+void TestInstall::KeepsTheDatabasesWhereItsUserMayWrite() {
+    if (!CanStartAsNobody())
+        QSKIP("needs root and setpriv to run as nobody");
+    support::TNginxMirror Mirror;
+    QVERIFY(Mirror.Started());
+    QVERIFY(Mirror.Serve("daily.cvd", support::GenuineDatabase()));
+    QTemporaryDir Tree;
+    QFile::setPermissions(Tree.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
+    const QString Virus = Tree.path() + "/eicar.com";
+    QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
+    QFile::setPermissions(Virus, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const QStringList Found = {"progress " + Virus,
+                               "virus " + Virus + " " + support::EicarVirusName, "terminated"};
+
+    const QString Installed = FPrefix.path() + "/lib/harkavel";
+    QTemporaryDir Data, Copy;
+    QVERIFY(GiveToNobody(Data.path()));
+    AsNobody("UpdateOnce", {"--default", Mirror.Url(QString()), Installed}, Data.path());
+    const QString UsersFolder = Data.path() + "/Harkavel/";
+    QCOMPARE(support::ReadFile(UsersFolder + "daily.cvd"), support::GenuineDatabase());
+    QVERIFY(!QFileInfo::exists(Installed + "/daily.cvd"));
+    QVERIFY(support::WriteFile(UsersFolder + "harkavel-test.ndb", support::SampleDatabase()));
+    QCOMPARE(AsNobody("ScanTree", {Installed, Virus}, Data.path()), Found);
+
+    for (const QFileInfo& File : QDir(Installed).entryInfoList(QDir::Files))
+        QVERIFY(QFile::copy(File.filePath(), Copy.path() + "/" + File.fileName()));
+    QVERIFY(GiveToNobody(Copy.path()));
+    QTemporaryDir OtherData;
+    QVERIFY(GiveToNobody(OtherData.path()));
+    AsNobody("UpdateOnce", {"--default", Mirror.Url(QString()), Copy.path()}, OtherData.path());
+    QCOMPARE(support::ReadFile(Copy.path() + "/daily.cvd"), support::GenuineDatabase());
+    QVERIFY(support::WriteFile(Copy.path() + "/harkavel-test.ndb", support::SampleDatabase()));
+    QCOMPARE(AsNobody("ScanTree", {Copy.path(), Virus}, OtherData.path()), Found);
+    QVERIFY(!QFileInfo::exists(OtherData.path() + "/Harkavel"));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
