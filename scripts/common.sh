@@ -34,9 +34,11 @@ install_missing_packages() {
         $sudo chmod 755 "$policy"
         added_policy=yes
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    [ -n "$added_policy" ] && $sudo rm -f "$policy"
-    return 0
+    local status=0
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" || status=$?
+    [ -n "$added_policy" ] && $sudo rm -f "$policy" # also when the install failed
+    return $status
 }
 
 configure_and_build() {
