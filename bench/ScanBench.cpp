@@ -246,22 +246,6 @@ QStringList WriteFileLists(const QString& Folder, const QStringList& Files, int 
     return Lists;
 }
 
-long ProcessPeakKilobytes(qint64 Pid) {
-    QFile Status(QString("/proc/%1/status").arg(Pid));
-    if (!Status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
-        if (Line.startsWith("VmHWM:"))
-            return Line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void ResetProcessPeak(qint64 Pid) {
-    QFile ClearRefs(QString("/proc/%1/clear_refs").arg(Pid));
-    if (ClearRefs.open(QIODevice::WriteOnly))
-        ClearRefs.write("5");
-}
-
 bool CanConnect(const QByteArray& SocketPath) {
     const int Socket = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un Address{};
@@ -303,7 +287,7 @@ public:
 
     TOutcome Scan(const QStringList& Targets) {
         TOutcome Outcome;
-        ResetProcessPeak(FProcess.processId());
+        ResetPeakMemory(FProcess.processId());
         QProcess Clamdscan;
         QElapsedTimer Timer;
         Timer.start();
@@ -313,7 +297,7 @@ public:
         Clamdscan.waitForFinished(-1);
         Outcome.Seconds = Timer.nsecsElapsed() / 1e9;
         Outcome.Infected = FoundLines(Clamdscan.readAllStandardOutput());
-        Outcome.PeakKilobytes = ProcessPeakKilobytes(FProcess.processId());
+        Outcome.PeakKilobytes = StatusKilobytes("VmHWM:", FProcess.processId());
         return Outcome;
     }
 

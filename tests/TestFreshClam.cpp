@@ -14,13 +14,11 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <clamav.h>
 #include <csignal>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -422,21 +420,18 @@ void TestFreshClam::SurvivesAKillDuringTheDownload() {
 // An installed program's folder belongs to root: a user's update writes the user's data folder,
 // where that user's scans look for the databases.
 void TestFreshClam::UpdatesTheUsersDataFolderBesideAnInstalledProgram() {
-    const passwd* Nobody = getpwnam("nobody");
-    if (geteuid() != 0 || Nobody == nullptr || QStandardPaths::findExecutable("setpriv").isEmpty())
+    if (!support::CanRunAsNobody())
         QSKIP("needs root and setpriv to update as nobody");
     QTemporaryDir Program, Data;
     QCOMPARE(chmod(QFile::encodeName(Program.path()).constData(), 0755), 0);
-    QCOMPARE(chown(QFile::encodeName(Data.path()).constData(), Nobody->pw_uid, Nobody->pw_gid), 0);
+    QVERIFY(support::GiveToNobody(Data.path()));
     QProcess Child;
     QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
     Environment.insert("XDG_DATA_HOME", Data.path());
     Child.setProcessEnvironment(Environment);
     Child.setProcessChannelMode(QProcess::ForwardedChannels);
-    Child.start("setpriv", {"--reuid=" + QString::number(Nobody->pw_uid),
-                            "--regid=" + QString::number(Nobody->pw_gid), "--clear-groups",
-                            QCoreApplication::applicationDirPath() + "/UpdateOnce", "--default",
-                            MirrorHost(), Program.path()});
+    support::StartAsNobody(Child, QCoreApplication::applicationDirPath() + "/UpdateOnce",
+                           {"--default", MirrorHost(), Program.path()});
     QVERIFY(Child.waitForFinished(RunTimeout));
     QCOMPARE(Child.exitCode(), 0);
     QCOMPARE(ReadFile(Data.path() + "/Harkavel/daily.cvd"), FGenuine);
@@ -562,9 +557,7 @@ void TestFreshClam::RunsWithoutHandlers() {
 // database is always either the old one or the mirror's, never anything in between.
 void TestFreshClam::SurvivesStartsAndStopsAtRandomMoments() {
     QRandomGenerator Random(20261209);
-    const int Cycles = qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES") > 0
-                           ? qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES")
-                           : 60;
+    const int Cycles = support::StressCycles(60);
     for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
         QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
         TInterfacePtr<IFreshClam> Service;

@@ -5,29 +5,20 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
-
-bool CanStartAsNobody() {
-    return geteuid() == 0 && getpwnam("nobody") != nullptr &&
-           !QStandardPaths::findExecutable("setpriv").isEmpty();
-}
 
 // Starts the launcher as nobody with a home of its own and the offscreen platform; true when
 // the window is still open two seconds later.
 bool StaysOpenAsNobody(const QString& Launcher) {
-    const passwd* Nobody = getpwnam("nobody");
     QTemporaryDir Home;
-    if (chown(QFile::encodeName(Home.path()).constData(), Nobody->pw_uid, Nobody->pw_gid) != 0)
+    if (!support::GiveToNobody(Home.path()))
         return false;
     QProcess Program;
     QProcessEnvironment Environment;
@@ -36,9 +27,7 @@ bool StaysOpenAsNobody(const QString& Launcher) {
     Environment.insert("QT_QPA_PLATFORM", "offscreen");
     Program.setProcessEnvironment(Environment);
     Program.setProcessChannelMode(QProcess::ForwardedChannels);
-    Program.start("setpriv",
-                  {"--reuid=" + QString::number(Nobody->pw_uid),
-                   "--regid=" + QString::number(Nobody->pw_gid), "--clear-groups", Launcher});
+    support::StartAsNobody(Program, Launcher, {});
     if (!Program.waitForStarted())
         return false;
     const bool StayedOpen = !Program.waitForFinished(2000);
@@ -113,7 +102,7 @@ void TestInstall::InstallsOneProgramFolderALauncherAnEntryAndIcons() {
 // The window opens and stays open: the program runs from the root-owned folder, with its
 // settings and databases in the user's own folders.
 void TestInstall::StartsThroughTheLauncherAsAnotherUser() {
-    if (!CanStartAsNobody())
+    if (!support::CanRunAsNobody())
         QSKIP("needs root and setpriv to start the program as nobody");
     QVERIFY(StaysOpenAsNobody(FPrefix.path() + "/bin/harkavel"));
 }
@@ -191,7 +180,7 @@ void TestInstall::PackagesForDebianOnceItsFactsAreGiven() {
 
     Run("dpkg", {"-x", Package, Root.path()}, &Exit);
     QCOMPARE(Exit, 0);
-    if (!CanStartAsNobody())
+    if (!support::CanRunAsNobody())
         QSKIP("needs root and setpriv to start the program as nobody");
     QFile::setPermissions(Root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                            QFile::ReadOther | QFile::ExeOther);
@@ -203,29 +192,13 @@ namespace {
 // Runs the program's own scanner or updater code (the child programs ScanTree and UpdateOnce,
 // given a program folder) as nobody: a test cannot drive the installed window from outside.
 QStringList AsNobody(const QString& Tool, const QStringList& Arguments, const QString& Data) {
-    const passwd* Nobody = getpwnam("nobody");
     QProcess Child;
     QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
     Environment.insert("XDG_DATA_HOME", Data);
     Child.setProcessEnvironment(Environment);
-    Child.start("setpriv",
-                QStringList{"--reuid=" + QString::number(Nobody->pw_uid),
-                            "--regid=" + QString::number(Nobody->pw_gid), "--clear-groups",
-                            QCoreApplication::applicationDirPath() + "/" + Tool} +
-                    Arguments);
+    support::StartAsNobody(Child, QCoreApplication::applicationDirPath() + "/" + Tool, Arguments);
     Child.waitForFinished(60000);
     return QString::fromUtf8(Child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
-bool GiveToNobody(const QString& Path) {
-    const passwd* Nobody = getpwnam("nobody");
-    bool Given = chown(QFile::encodeName(Path).constData(), Nobody->pw_uid, Nobody->pw_gid) == 0;
-    QDirIterator Files(Path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                       QDirIterator::Subdirectories);
-    while (Files.hasNext())
-        Given &=
-            chown(QFile::encodeName(Files.next()).constData(), Nobody->pw_uid, Nobody->pw_gid) == 0;
-    return Given;
 }
 
 } // namespace
@@ -234,7 +207,7 @@ bool GiveToNobody(const QString& Path) {
 // folder. A copy of the program folder that its user may write keeps the databases beside the
 // program, as the build folder does.
 void TestInstall::KeepsTheDatabasesWhereItsUserMayWrite() {
-    if (!CanStartAsNobody())
+    if (!support::CanRunAsNobody())
         QSKIP("needs root and setpriv to run as nobody");
     support::TNginxMirror Mirror;
     QVERIFY(Mirror.Started());
@@ -250,7 +223,7 @@ void TestInstall::KeepsTheDatabasesWhereItsUserMayWrite() {
 
     const QString Installed = FPrefix.path() + "/lib/harkavel";
     QTemporaryDir Data, Copy;
-    QVERIFY(GiveToNobody(Data.path()));
+    QVERIFY(support::GiveToNobody(Data.path()));
     AsNobody("UpdateOnce", {"--default", Mirror.Url(QString()), Installed}, Data.path());
     const QString UsersFolder = Data.path() + "/Harkavel/";
     QCOMPARE(support::ReadFile(UsersFolder + "daily.cvd"), support::GenuineDatabase());
@@ -260,9 +233,9 @@ void TestInstall::KeepsTheDatabasesWhereItsUserMayWrite() {
 
     for (const QFileInfo& File : QDir(Installed).entryInfoList(QDir::Files))
         QVERIFY(QFile::copy(File.filePath(), Copy.path() + "/" + File.fileName()));
-    QVERIFY(GiveToNobody(Copy.path()));
+    QVERIFY(support::GiveToNobody(Copy.path()));
     QTemporaryDir OtherData;
-    QVERIFY(GiveToNobody(OtherData.path()));
+    QVERIFY(support::GiveToNobody(OtherData.path()));
     AsNobody("UpdateOnce", {"--default", Mirror.Url(QString()), Copy.path()}, OtherData.path());
     QCOMPARE(support::ReadFile(Copy.path() + "/daily.cvd"), support::GenuineDatabase());
     QVERIFY(support::WriteFile(Copy.path() + "/harkavel-test.ndb", support::SampleDatabase()));

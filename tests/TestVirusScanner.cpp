@@ -131,13 +131,6 @@ QList<int> ThreadNiceValues() {
     return Values;
 }
 
-// How many start/stop cycles a stress test runs; HARKAVEL_STRESS_CYCLES sets another number.
-int StressCycles(int Default) {
-    bool Valid = false;
-    const int Cycles = qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES", &Valid);
-    return Valid && Cycles > 0 ? Cycles : Default;
-}
-
 } // namespace
 
 class TestVirusScanner : public QObject {
@@ -490,7 +483,7 @@ void TestVirusScanner::StopsCleanlyAtRandomMomentsWithFourWorkers() {
 
     const quint32 Seed = QRandomGenerator::global()->generate();
     std::mt19937 Random(Seed);
-    const int Cycles = StressCycles(200);
+    const int Cycles = support::StressCycles(200);
     for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
         const QString Where = QString("cycle %1, seed %2").arg(Cycle).arg(Seed);
         TScanRecord R;

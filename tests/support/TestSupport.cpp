@@ -7,9 +7,13 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <pwd.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace support {
@@ -129,6 +133,38 @@ void Record(TVirusScanner& Scanner, TScanRecord& Record) {
         Record.Terminated = true;
         ++Record.Terminations;
     };
+}
+
+bool CanRunAsNobody() {
+    return geteuid() == 0 && getpwnam("nobody") != nullptr &&
+           !QStandardPaths::findExecutable("setpriv").isEmpty();
+}
+
+void StartAsNobody(QProcess& Process, const QString& Program, const QStringList& Arguments) {
+    const passwd* Nobody = getpwnam("nobody");
+    Process.start("setpriv", QStringList{"--reuid=" + QString::number(Nobody->pw_uid),
+                                         "--regid=" + QString::number(Nobody->pw_gid),
+                                         "--clear-groups", Program} +
+                                 Arguments);
+}
+
+bool GiveToNobody(const QString& Path) {
+    const passwd* Nobody = getpwnam("nobody");
+    const auto Give = [Nobody](const QString& File) {
+        return chown(QFile::encodeName(File).constData(), Nobody->pw_uid, Nobody->pw_gid) == 0;
+    };
+    bool Given = Give(Path);
+    QDirIterator Files(Path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                       QDirIterator::Subdirectories);
+    while (Files.hasNext())
+        Given &= Give(Files.next());
+    return Given;
+}
+
+int StressCycles(int Default) {
+    bool Valid = false;
+    const int Cycles = qEnvironmentVariableIntValue("HARKAVEL_STRESS_CYCLES", &Valid);
+    return Valid && Cycles > 0 ? Cycles : Default;
 }
 
 bool WaitForTermination(TScanRecord& Record, int TimeoutMs) {

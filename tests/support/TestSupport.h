@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -72,6 +73,17 @@ struct TScanRecord {
     int Terminations = 0;
     bool EventAfterTermination = false;
 };
+
+// Programs started as the unprivileged user "nobody": root reads every file and writes every
+// folder, so what a user may not do is shown as nobody. Needs root and setpriv.
+bool CanRunAsNobody();
+// Starts Program through setpriv as nobody; the caller sets environment and channels before.
+void StartAsNobody(QProcess& Process, const QString& Program, const QStringList& Arguments);
+// Gives Path, and everything below it, to nobody.
+bool GiveToNobody(const QString& Path);
+
+// How many start/stop cycles a stress test runs; HARKAVEL_STRESS_CYCLES sets another number.
+int StressCycles(int Default);
 
 TScanRecord RunScan(const QStringList& Targets, int TimeoutMs = 120000);
 // Attaches the recorder to a scanner that the caller creates suspended and starts.
