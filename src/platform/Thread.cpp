@@ -41,8 +41,12 @@ constexpr size_t MaxQueuedCalls = 4096;
 
 // One queue of handed-over calls for the whole process. The condition wakes both the workers
 // waiting for their calls and a main thread waiting in WaitFor.
-std::mutex SyncLock;
-std::condition_variable SyncChanged;
+//
+// The lock and the condition are never destroyed: a thread freed on terminate flags its end
+// under them and is not joined, so the process may already be running its exit handlers while
+// that thread leaves them.
+std::mutex& SyncLock = *new std::mutex;
+std::condition_variable& SyncChanged = *new std::condition_variable;
 std::deque<TSyncRequest*> SyncQueue;
 int RunningThreads = 0; // guarded by SyncLock
 
