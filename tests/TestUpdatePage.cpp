@@ -67,6 +67,7 @@ void TestUpdatePage::initTestCase() {
     FMirror = std::make_unique<TNginxMirror>();
     QVERIFY(FMirror->Started());
     FGenuine = GenuineDatabase();
+    QCOMPARE(FGenuine.size(), 78992);
     FOlder = WithHeaderVersion(FGenuine, 267);
     QVERIFY(FMirror->Serve("daily.cvd", FGenuine));
     QVERIFY(FMirror->Serve("main.cvd", FGenuine));

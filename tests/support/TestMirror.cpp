@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,6 +50,29 @@ bool Answers(uint16_t Port) {
         ::connect(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof Address) == 0;
     close(Socket);
     return Connected;
+}
+
+// Starts nginx as a child that dies with this process: a test that crashes must not leave a
+// server behind that holds CTest's output pipe open (CTest then waits for its time-out).
+pid_t StartDying(const QString& Program, const QStringList& Arguments) {
+    QList<QByteArray> Words{QFile::encodeName(Program)};
+    for (const QString& Argument : Arguments)
+        Words << QFile::encodeName(Argument);
+    std::vector<char*> Argv;
+    for (QByteArray& Word : Words)
+        Argv.push_back(Word.data());
+    Argv.push_back(nullptr);
+    const pid_t Parent = getpid();
+    const pid_t Pid = fork();
+    if (Pid == 0) {
+        // Only async-signal-safe calls between fork and exec: other threads may hold locks.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != Parent)
+            _exit(1); // the test ended before the death signal was armed
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    return Pid;
 }
 
 } // namespace
@@ -117,11 +141,9 @@ http {
     if (!File.open(QIODevice::WriteOnly) || File.write(Config.toUtf8()) < 0)
         return;
     File.close();
-    qint64 Pid = 0;
-    if (!QProcess::startDetached(
-            "/usr/sbin/nginx",
-            {"-p", Prefix, "-c", Prefix + "/nginx.conf", "-e", Prefix + "/logs/error.log"}, Prefix,
-            &Pid))
+    const pid_t Pid = StartDying("/usr/sbin/nginx", {"-p", Prefix, "-c", Prefix + "/nginx.conf",
+                                                     "-e", Prefix + "/logs/error.log"});
+    if (Pid <= 0)
         return;
     QDeadlineTimer Deadline(10000);
     while (!Answers(FPort) && !Deadline.hasExpired())
@@ -134,7 +156,7 @@ TNginxMirror::~TNginxMirror() {
     if (Pid > 0) {
         kill(pid_t(Pid), SIGTERM);
         QDeadlineTimer Deadline(5000);
-        while (kill(pid_t(Pid), 0) == 0 && !Deadline.hasExpired())
+        while (waitpid(pid_t(Pid), nullptr, WNOHANG) == 0 && !Deadline.hasExpired())
             QThread::msleep(5);
     }
 }

@@ -55,13 +55,25 @@ QByteArray Utf16Bytes(const QString& Text) {
 }
 
 QByteArray GenuineDatabase() {
-    return ReadFile(QStringLiteral(HARKAVEL_SOURCE_DIR "/../shared/testdata/bytecode-268.cvd"));
+    const QString Path = QStringLiteral(HARKAVEL_SOURCE_DIR "/tests/data/bytecode-268.cvd");
+    constexpr qsizetype GenuineSize = 78992;
+    const QByteArray Bytes = ReadFile(Path);
+    if (Bytes.size() != GenuineSize)
+        qWarning("The genuine test database %s is missing or not whole (%lld of %lld bytes)",
+                 qPrintable(Path), qlonglong(Bytes.size()), qlonglong(GenuineSize));
+    return Bytes;
 }
 
 QByteArray WithHeaderVersion(const QByteArray& Database, int Version) {
     constexpr int HeaderSize = 512;
+    constexpr int VersionField = 2;
     QList<QByteArray> Fields = Database.left(HeaderSize).trimmed().split(':');
-    Fields[2] = QByteArray::number(Version);
+    if (Database.size() < HeaderSize || Fields.size() <= VersionField) {
+        qWarning("WithHeaderVersion: %lld bytes hold no database header",
+                 qlonglong(Database.size()));
+        return {};
+    }
+    Fields[VersionField] = QByteArray::number(Version);
     const QByteArray Header = Fields.join(':').leftJustified(HeaderSize, ' ', true);
     return Header + Database.mid(HeaderSize);
 }

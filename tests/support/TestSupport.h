@@ -30,11 +30,12 @@ QStringList ClamscanOptionsMatchingProgram();
 // Text as UTF-16 code units, low byte first: the settings file's form.
 QByteArray Utf16Bytes(const QString& Text);
 
-// The genuine signed database of the shared test data (bytecode-268.cvd: version 268, 47
-// signatures, 78,992 bytes), read fresh for every caller.
+// The genuine signed database of tests/data (bytecode-268.cvd: version 268, 47 signatures,
+// 78,992 bytes), read fresh for every caller; when the file is missing or short it says so in
+// a warning and returns what it read, which the callers' size checks then refuse.
 QByteArray GenuineDatabase();
 // A copy of a database whose header says Version instead: no longer verifiable, but a local
-// copy whose header the engine library reads.
+// copy whose header the engine library reads. Empty, with a warning, for a shorter input.
 QByteArray WithHeaderVersion(const QByteArray& Database, int Version);
 QByteArray ReadFile(const QString& Path);
 
