@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Downloads one 200 MB file from a local nginx mirror into a file, with TWinInetHTTP::Get and
 // with the curl command line, in one run. Prints each one's throughput, their ratio, and the
 // client's peak memory above the process's memory before the download.

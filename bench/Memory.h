@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // A process's memory, from /proc: resident size and its peak since the last reset. The process
 // is this one unless a process id is given (a server the benchmark started, say).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // How the window copes with a scan of very many small files, measured in one run:
 //   - the lateness of a 10 ms timer on the main thread, with the window idle and during a scan
 //     started from the window (median, 99th percentile, worst), which is how late a click or a

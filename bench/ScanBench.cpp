@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Scans one tree six ways in one run, with the same database and the same options:
 //   (a) TVirusScanner with one worker, its events served by a Qt event loop on the main thread;
 //   (b) a bare loop of cl_scanfile calls over the same files;

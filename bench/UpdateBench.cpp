@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // What an update costs, against a local nginx mirror, in one run:
 //  - bytes on the wire per check, from nginx's access log (a 206 check and a 304 check);
 //  - the download phase of a 200 MB database through the update thread against the curl

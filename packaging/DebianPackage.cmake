@@ -1,8 +1,15 @@
-# Read by cpack: the facts a Debian package needs and the project has not decided yet come from
-# the cpack command line (-D NAME=VALUE).
-foreach(FACT HARKAVEL_LICENSE HARKAVEL_COPYRIGHT HARKAVEL_MAINTAINER)
-    if("${${FACT}}" STREQUAL "")
-        message(FATAL_ERROR "${FACT} is not set: give it to cpack with -D ${FACT}=...")
-    endif()
-endforeach()
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${HARKAVEL_MAINTAINER}")
+# SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: 2026 The Harkavel developers
+# Read by cpack: the maintainer, as Debian's tools choose one. -D HARKAVEL_MAINTAINER=... wins;
+# then DEBEMAIL ("Name <address>", or an address that DEBFULLNAME names); then the project's.
+if(HARKAVEL_MAINTAINER)
+    set(MAINTAINER "${HARKAVEL_MAINTAINER}")
+elseif("$ENV{DEBEMAIL}" MATCHES "<")
+    set(MAINTAINER "$ENV{DEBEMAIL}")
+elseif(NOT "$ENV{DEBEMAIL}" STREQUAL "" AND NOT "$ENV{DEBFULLNAME}" STREQUAL "")
+    set(MAINTAINER "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
+else()
+    set(MAINTAINER "${CPACK_HARKAVEL_MAINTAINER}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${MAINTAINER}")
+set(CPACK_HARKAVEL_MAINTAINER "${MAINTAINER}")

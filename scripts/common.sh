@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: 2026 The Harkavel developers
 # Shared by scripts/run and scripts/test: install what is missing, then configure and build.
 # Sourced, not run.
 
@@ -8,7 +10,7 @@ HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
     libclamav-dev clamav clamav-testfiles
-    gettext desktop-file-utils appstream lintian clamav-daemon clamdscan
+    gettext desktop-file-utils appstream lintian reuse clamav-daemon clamdscan
     libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )
 

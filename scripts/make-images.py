@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
+# SPDX-FileCopyrightText: 2026 The Harkavel developers
 """Draws Harkavel's own images (tool bar, result marks, flags, program icon) as PNG files
 into resources/. Plain shapes, so that the program needs no desktop icon theme."""
 import math, os, struct, zlib

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The standard error report: an error escaping a guarded handler, or one that reaches the
 // application object, is shown in a message box headed "Harkavel", and the program goes on.
 #include "Harkavel.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The updater against a real nginx mirror serving the genuine signed database, and against raw
 // servers that misbehave on purpose.
 

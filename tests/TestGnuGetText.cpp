@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "platform/ProgramPath.h"
 #include "settings/GnuGetText.h"
 #include "support/MoWriter.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "Main.h"
 #include "engine/uVirusScanner.h"
 #include "platform/Drives.h"

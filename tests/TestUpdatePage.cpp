@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The "Update" page of the real window with the real updater against a real nginx mirror.
 
 #include "Main.h"

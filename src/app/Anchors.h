@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // Widgets placed at fixed distances from their parent's edges, as the window's layout gives
 // them in pixels: a layout manager adds spacing of its own and centres what it lines up, which

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Program start, in the designed order: the translation service (set up at load), the settings
 // and the saved language, the application object, the main window, the message loop; at the
 // end the settings are written.

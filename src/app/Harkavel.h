@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The program: its start in the designed order, and the standard error report that shows an
 // error escaping an event handler and lets the program go on.

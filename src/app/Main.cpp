@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The main window: its tool bar, actions and their enabled states, the status bar, its
 // private messages and its start and end. The pages and the language strip have files of
 // their own (MainScanPage, MainScanDisplay, MainUpdatePage, MainLanguage). Everything here

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The one window of the program: the tool bar, the language strip, the "Virus Scan" and
 // "Update" pages and the status bar, the action rules, and the scan page's behaviour.

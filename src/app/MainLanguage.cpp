@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The language strip of the main window and the translation of the window's texts: the
 // selector lists the languages of the catalogues beside the program, and a pick translates
 // the window again and is remembered in the settings. Main thread.

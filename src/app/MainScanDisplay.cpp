@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // How a running scan is shown: the status line, the elapsed time and the result list are
 // painted a few times a second, not for every event. Main thread.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The "Virus Scan" page of the main window: the target list, Start and Stop Scan, the
 // scanner's events and Delete Viruses. Everything here runs on the main thread; the scanner
 // thread reaches the page only through its events, which run on the main thread.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // The "Update" page of the main window: Start Update, Cancel Update, the progress reports of a
 // running update and the end of it. Everything here runs on the main thread but
 // FreshClamProgress, which runs on the update thread and only posts what it is given.

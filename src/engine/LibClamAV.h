@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // Everything the program takes from libclamav: the library's own header, the old scan option
 // word and its translation into libclamav 1.4's option sets, the fixed scan limits, and the

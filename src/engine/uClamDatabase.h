@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The one signature engine of the process: created, filled from a folder of databases and
 // compiled by the first scan, then shared by every scan until the program ends.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The scan service: how a scanner thread uses the process-wide engine. It fixes the scan
 // options and the folder the signatures come from; the engine itself stays with the holder.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The scanner thread's helpers: a few threads that scan files with the process's one engine
 // while the scanner thread walks on. The scanner thread hands files over in the order of its

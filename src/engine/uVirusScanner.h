@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The scanner thread: runs one scan of a list of targets (drive roots, folders, files) and
 // reports each file's outcome through events that run on the main thread, in the order they

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // A small blocking HTTP client, one request at a time, on libcurl in the place of WinInet.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The platform's debug output: diagnostics for a developer, never shown to the user unasked.
 // On Linux it is the Qt logging category "harkavel.debug", off unless enabled, for instance

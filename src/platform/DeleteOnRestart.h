@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // Deleting a file at the next start, where the platform has no deletion at restart: the path
 // is recorded in a list file together with the file's identity (device, inode, size and

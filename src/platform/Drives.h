@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The drives of a Linux machine, as a desktop user would name them: the mounted volumes backed
 // by a block device (no pseudo, network or temporary file systems, one row per device), and

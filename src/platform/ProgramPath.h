@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // Where the program lies: its own file, and its folder, which holds the signature databases and
 // the language catalogues.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The platform's locales, as the language list needs them: an identifier, the ISO 639 language
 // code, the ISO 3166 country code and the language's display name, in a stable order (Qt's

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The texts of a window that are never translated: names, style and font settings, categories
 // and help keywords, whatever the object's class.

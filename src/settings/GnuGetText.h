@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The translation service: English interface texts looked up at run time in the GNU gettext
 // MO catalogue of the current language, which lies beside the program.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The one setting the program remembers: the interface language, in Options.xml in the folder
 // "Harkavel" of the user's settings folder. Read when the object is created at program start,

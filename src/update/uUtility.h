@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // Small helpers of the updater: statuses, the lists that cross the service interface, and the
 // facts about a local file that an update needs.

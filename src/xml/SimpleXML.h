@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The part of an XML document model that the settings file needs: reference-counted nodes held
 // through counted handles, a fixed text form (tabs, CR LF, escaping, whitespace-only text

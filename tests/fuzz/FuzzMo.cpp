@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // libFuzzer target: any bytes as an MO catalogue, looked up by a few keys and by its own
 // originals' neighbours.
 #include "settings/GnuGetText.h"

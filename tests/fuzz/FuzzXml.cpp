@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // libFuzzer target: any bytes through the XML loader, and what loads back out as text.
 #include "platform/Exceptions.h"
 #include "xml/SimpleXML.h"

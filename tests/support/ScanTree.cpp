@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Scans its targets in a process of its own and prints the events, one a line:
 //   ScanTree PROGRAM_FOLDER TARGET...
 // Started as root it first becomes the unprivileged user "nobody", so that files without read

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Renders the real window into PNG files for review: Screenshots OUTPUT_FOLDER.
 // The scan page after a scan of ClamAV's samples and a file the engine cannot open, the update
 // page after an update from a local nginx mirror, and both pages in German and in Spanish.

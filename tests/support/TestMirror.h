@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The signature mirror of the HTTP and updater tests: the real nginx on 127.0.0.1, and a raw
 // TCP responder for what nginx cannot do on purpose (a custom reason phrase, a stall, a body

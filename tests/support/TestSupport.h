@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // What many tests need: the sample files, a signature database written at run time, a program
 // folder of the test's own, and a way to run a scanner thread to its end and record its events.

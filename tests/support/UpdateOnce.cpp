@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 // Updates databases in a process of its own, so that a test can kill it mid-download or run it
 // as another user:
 //   UpdateOnce DATABASE_PATH MIRROR            one database

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// SPDX-FileCopyrightText: 2026 The Harkavel developers
 #pragma once
 // The main window's parts as a user and a test find them: by the names the layout gives them.
 // W(Window).lvScanner finds the result list anew each time.
