@@ -3,11 +3,16 @@
 #include "engine/LibClamAV.h"
 #include "engine/uClamDatabase.h"
 #include "engine/uClamScan.h"
+#include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
@@ -49,6 +54,7 @@ private slots:
     void ReportsVirusesCleanFilesAndEngineErrors();
     void ClearsStructuredDataDetectionFromEveryScan();
     void NeverHandsASpecialFileToTheEngine();
+    void NeverBlocksOnAFifoSwappedIn();
     void GivesTheEngineTextForEveryStatus();
     void AnswersQueriesForItsInterfaces();
 
@@ -173,6 +179,60 @@ void TestClamScan::NeverHandsASpecialFileToTheEngine() {
     }
     QCOMPARE(Pending.get().Status, int(CL_CLEAN));
     QCOMPARE(Scan(FService.Get(), "/dev/zero").Status, int(CL_CLEAN));
+}
+
+// A file exchanged for a FIFO while it is being scanned, again and again: a check of the path
+// followed by the engine's own open by name blocked for good after some thousand files. The
+// file is opened once and read by its descriptor, so every scan ends, and a find is always
+// the file.
+void TestClamScan::NeverBlocksOnAFifoSwappedIn() {
+    int32_t Loaded = -1;
+    QCOMPARE(LoadOnWorker(FService.Get(), Loaded), S_OK);
+    QCOMPARE(Loaded, int(CL_SUCCESS));
+    QTemporaryDir Dir;
+    const QByteArray File = QFile::encodeName(Dir.path() + "/file");
+    const QByteArray Fifo = QFile::encodeName(Dir.path() + "/fifo");
+    QVERIFY(support::WriteFile(Dir.path() + "/file", support::EicarBytes()));
+    const TFileStamp Infected = StampOfFile(Dir.path() + "/file");
+    QVERIFY(mkfifo(Fifo, 0644) == 0);
+    if (renameat2(AT_FDCWD, File, AT_FDCWD, Fifo, RENAME_EXCHANGE) != 0)
+        QSKIP("this file system cannot exchange two names");
+    std::atomic<bool> Stop{false}, Finished{false}, WrongFind{false};
+    std::atomic<int> Finds{0};
+    std::thread Swapper([&] {
+        while (!Stop)
+            renameat2(AT_FDCWD, File, AT_FDCWD, Fifo, RENAME_EXCHANGE);
+    });
+    std::thread Scanner([&] {
+        for (int I = 0; I < 20000 && !Stop; ++I) {
+            QString Name;
+            uint32_t Total = 0;
+            int32_t Status = 0;
+            TFileStamp Found;
+            FService->ScanStampedFile(Dir.path() + "/file", Name, Total, Status, Found);
+            if (Status == CL_VIRUS) {
+                ++Finds;
+                WrongFind = WrongFind || !(Found == Infected);
+            }
+        }
+        Finished = true;
+    });
+    QDeadlineTimer Watchdog(60000);
+    while (!Finished && !Watchdog.hasExpired())
+        QThread::msleep(20);
+    const bool Blocked = !Finished;
+    Stop = true;
+    Swapper.join();
+    // A scan blocked in the FIFO's open or read ends once a writer comes and goes.
+    for (const QByteArray& Name : {File, Fifo}) {
+        const int Writer = open(Name, O_WRONLY | O_NONBLOCK);
+        if (Writer >= 0)
+            close(Writer);
+    }
+    Scanner.join();
+    QVERIFY2(!Blocked, "a scan blocked on the FIFO");
+    QVERIFY(Finds > 0);
+    QVERIFY(!WrongFind);
 }
 
 void TestClamScan::GivesTheEngineTextForEveryStatus() {

@@ -5,10 +5,12 @@
 #include "platform/NativePath.h"
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestDrives : public QObject {
@@ -44,6 +46,19 @@ void TestDrives::ListsBlockDeviceVolumesFromTheMountTableAlone() {
     QVERIFY(harkavel::GetLogicalDrives().contains("/")); // the machine's own table again
 }
 
+namespace {
+
+// Notes the file at Path as a scan found it now.
+bool Note(const QString& List, const QString& Path) {
+    return ScheduleDeleteOnRestart(List, Path, StampOfFile(Path));
+}
+
+bool Mount(const QStringList& Arguments) {
+    return QProcess::execute("mount", Arguments) == 0;
+}
+
+} // namespace
+
 void TestDrives::DeletesScheduledFilesAtTheNextStart() {
     QTemporaryDir Dir;
     const QString List = Dir.path() + "/PendingDeletes";
@@ -56,60 +71,86 @@ void TestDrives::DeletesScheduledFilesAtTheNextStart() {
     close(Fd);
     const QString Gone = Dir.path() + "/gone.exe";
     QVERIFY(support::WriteFile(Gone, "x"));
-    QVERIFY(ScheduleDeleteOnRestart(List, Plain));
-    QVERIFY(ScheduleDeleteOnRestart(List, PathFromNative(OddNative)));
-    QVERIFY(ScheduleDeleteOnRestart(List, Plain)); // listed once
-    QVERIFY(ScheduleDeleteOnRestart(List, Gone));
+    // A link that was found: the file it leads to is the find, and goes with the link.
+    const QString Target = Dir.path() + "/outside/payload.bin";
+    QVERIFY(support::WriteFile(Target, "payload"));
+    QVERIFY(QFile::link(Target, Dir.path() + "/setup.exe"));
+    QVERIFY(Note(List, Plain));
+    QVERIFY(Note(List, PathFromNative(OddNative)));
+    QVERIFY(Note(List, Plain)); // listed once
+    QVERIFY(Note(List, Gone));
+    QVERIFY(Note(List, Dir.path() + "/setup.exe"));
     QVERIFY(QFile::remove(Gone));
-    QVERIFY(!ScheduleDeleteOnRestart(List, Dir.path() + "/never-there")); // nothing to note
-    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QVERIFY(!Note(List, Dir.path() + "/never-there")); // nothing to note
+    QCOMPARE(DeleteScheduledFiles(List).Left, 0);
     QVERIFY(!QFile::exists(Plain));
     QVERIFY(access(OddNative.constData(), F_OK) != 0);
+    QVERIFY(!QFile::exists(Target));
+    QVERIFY(!QFileInfo(Dir.path() + "/setup.exe").isSymLink());
     QVERIFY(!QFile::exists(List)); // nothing left to do
-    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QCOMPARE(DeleteScheduledFiles(List).Left, 0);
 }
 
-// Only the file that was noted is deleted: what took its place since stays, and so does every
-// file of a list that names no identities.
+// Only the file that was noted is deleted: what took its place since, the same file written
+// to since, and every file of a list that names no stamps stay.
 void TestDrives::NeverDeletesAnotherFileAtTheSamePath() {
     QTemporaryDir Dir;
     const QString List = Dir.path() + "/PendingDeletes";
     const QString Path = Dir.path() + "/report.doc";
+    const QString Rewritten = Dir.path() + "/cleaned.doc";
     QVERIFY(support::WriteFile(Path, "infected"));
-    QVERIFY(ScheduleDeleteOnRestart(List, Path));
+    QVERIFY(support::WriteFile(Rewritten, "infected"));
+    QVERIFY(Note(List, Path));
+    QVERIFY(Note(List, Rewritten));
     QVERIFY(QFile::remove(Path));
     QVERIFY(support::WriteFile(Path, "the user's new report"));
-    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QVERIFY(support::WriteFile(Rewritten, "cleaned by hand"));
+    QCOMPARE(DeleteScheduledFiles(List).Left, 0);
     QCOMPARE(support::ReadFile(Path), QByteArray("the user's new report"));
+    QCOMPARE(support::ReadFile(Rewritten), QByteArray("cleaned by hand"));
     QVERIFY(!QFile::exists(List));
 
     QVERIFY(support::WriteFile(List, PathToNative(Path) + '\0')); // bare paths
-    QCOMPARE(DeleteScheduledFiles(List), 0);
+    QCOMPARE(DeleteScheduledFiles(List).Left, 0);
     QVERIFY(QFile::exists(Path));
+    // A list that is not a file is never read: a FIFO would block the start for good.
+    QVERIFY(mkfifo(QFile::encodeName(List).constData(), 0600) == 0);
+    QCOMPARE(DeleteScheduledFiles(List).Left, 0);
 }
 
+// A deletion that fails now may succeed later and is kept; one that this user can never do is
+// reported once and dropped.
 void TestDrives::KeepsWhatMaySucceedLater() {
     QTemporaryDir Dir;
     const QString List = Dir.path() + "/PendingDeletes";
-    // A folder (the file's name taken by a folder since): it can never be deleted as a file.
-    QVERIFY(support::WriteFile(Dir.path() + "/folder/inside", "x"));
-    QVERIFY(ScheduleDeleteOnRestart(List, Dir.path() + "/folder"));
-    QCOMPARE(DeleteScheduledFiles(List), 0);
-    QVERIFY(QFile::exists(Dir.path() + "/folder/inside"));
-
-    // A file that is a mount point cannot be unlinked while mounted (EBUSY): kept.
+    // A file mounted onto itself is the same file, and cannot be unlinked while mounted.
     const QString Busy = Dir.path() + "/busy.exe";
     QVERIFY(support::WriteFile(Busy, "x"));
-    QVERIFY(support::WriteFile(Dir.path() + "/other", "y"));
-    if (QProcess::execute("mount", {"--bind", Dir.path() + "/other", Busy}) != 0)
+    QVERIFY(Note(List, Busy));
+    if (!Mount({"--bind", Busy, Busy}))
         QSKIP("no bind mount to be had here");
-    const bool Noted = ScheduleDeleteOnRestart(List, Busy);
-    const int Left = DeleteScheduledFiles(List);
-    const int LeftAgain = DeleteScheduledFiles(List);
+    const int Left = DeleteScheduledFiles(List).Left;
+    const int LeftAgain = DeleteScheduledFiles(List).Left;
     QProcess::execute("umount", {Busy});
-    QVERIFY(Noted);
     QCOMPARE(Left, 1);
     QCOMPARE(LeftAgain, 1); // kept for the start after
+    QVERIFY(QFile::remove(List));
+
+    // A folder that is read-only now: refused, told once, dropped.
+    const QString Locked = Dir.path() + "/locked/virus.exe";
+    QVERIFY(support::WriteFile(Locked, "x"));
+    QVERIFY(Note(List, Locked));
+    const QString Folder = Dir.path() + "/locked";
+    QVERIFY(Mount({"--bind", Folder, Folder}));
+    const bool ReadOnly = Mount({"-o", "remount,bind,ro", Folder});
+    const TScheduledDeletes First = DeleteScheduledFiles(List);
+    const TScheduledDeletes Second = DeleteScheduledFiles(List);
+    QProcess::execute("umount", {Folder});
+    QVERIFY(ReadOnly);
+    QCOMPARE(First.Refused, QStringList{Locked});
+    QCOMPARE(First.Left, 0);
+    QVERIFY(Second.Refused.isEmpty());
+    QVERIFY(QFile::exists(Locked));
 }
 
 QTEST_GUILESS_MAIN(TestDrives)

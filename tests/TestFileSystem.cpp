@@ -105,11 +105,13 @@ void TestFileSystem::MarksWhatMustNotBeReadOrWalked() {
     QCOMPARE(Entries.value("link-to-file"), FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT);
     QCOMPARE(Entries.value("dangling"), FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT);
 
-    QVERIFY(IsSpecialFile(Native(Dir, "fifo")));
-    QVERIFY(IsSpecialFile(Native(Dir, "link-to-fifo")));
-    QVERIFY(IsSpecialFile("/dev/zero"));
-    QVERIFY(!IsSpecialFile(Native(Dir, "file")));
-    QVERIFY(!IsSpecialFile(Native(Dir, "dangling")));
+    // Opened without blocking; only a regular file is given to the engine.
+    for (const char* Special : {"fifo", "link-to-fifo", "link-to-device"})
+        QVERIFY2(!TReadableFile(Native(Dir, Special)).IsRegular(), Special);
+    QVERIFY(TReadableFile(Native(Dir, "link-to-file")).IsRegular());
+    QVERIFY(TReadableFile(Native(Dir, "link-to-file")).Stamp() ==
+            StampOfFile(Dir.path() + "/file"));
+    QCOMPARE(TReadableFile(Native(Dir, "dangling")).Descriptor(), -1);
 }
 
 void TestFileSystem::FollowsALinkGivenAsTarget() {

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "Main.h"
 #include "engine/uVirusScanner.h"
+#include "platform/DeleteOnRestart.h"
 #include "platform/Drives.h"
 #include "platform/NativePath.h"
 #include "settings/GnuGetText.h"
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -143,6 +145,8 @@ private slots:
     void DeletesVirusesOnlyWhenConfirmed();
     void SchedulesWhatCannotBeDeleted_data();
     void SchedulesWhatCannotBeDeleted();
+    void DeletesTheFileALinkLeadsTo();
+    void TellsOnceOfNotedFilesThatStayForGood();
     void KeepsFindsThatArriveDuringTheDeletion();
     void StopsAScan();
     void SaysSoWhileTheEngineLoads();
@@ -586,25 +590,38 @@ void TestMainWindow::DeletesVirusesOnlyWhenConfirmed() {
 }
 
 void TestMainWindow::SchedulesWhatCannotBeDeleted_data() {
+    QTest::addColumn<QString>("After"); // what happens to the find between scan and deletion
     QTest::addColumn<bool>("ListWritable");
     QTest::addColumn<QString>("Message");
+    QTest::addColumn<bool>("Noted");
+    // Mounted onto itself: the same file, which cannot be unlinked while mounted.
     QTest::newRow("noted for the next start")
-        << true
+        << "busy" << true
         << "Some files can not be deleted right now. Harkavel will try again the next time it "
-           "starts.";
+           "starts."
+        << true;
     // A list that cannot be written: no promise to try again.
     QTest::newRow("list not writable")
-        << false
+        << "busy" << false
         << "Some files can not be deleted right now, and Harkavel could not note them to try "
-           "again.";
+           "again."
+        << false;
+    // A folder that became read-only: no later start will do better.
+    QTest::newRow("never deletable")
+        << "read-only" << true << "You may not delete these files:\n%1" << false;
+    // The user's own file in its place: never touched.
+    QTest::newRow("replaced") << "replaced" << true
+                              << "These files have changed since the scan and were not deleted:\n%1"
+                              << false;
 }
 
 void TestMainWindow::SchedulesWhatCannotBeDeleted() {
+    QFETCH(QString, After);
     QFETCH(bool, ListWritable);
     QFETCH(QString, Message);
-    // A file that cannot be unlinked: after the scan, its name is taken by a folder that holds
-    // something (root may delete any file, so permissions cannot make one stick).
-    const QString Virus = FFiles.path() + "/c/eicar.com";
+    QFETCH(bool, Noted);
+    const QString Folder = FFiles.path() + "/c";
+    const QString Virus = Folder + "/eicar.com";
     QVERIFY(support::WriteFile(Virus, support::EicarBytes()));
     QFile::remove(PendingDeletesFile());
     if (!ListWritable)
@@ -612,18 +629,67 @@ void TestMainWindow::SchedulesWhatCannotBeDeleted() {
     TfrmClamAV Window;
     Window.AddTargetRow(Virus);
     Scan(Window);
-    QVERIFY(QFile::remove(Virus));
-    QVERIFY(support::WriteFile(Virus + "/inside", "x"));
+    const QString Mounted = After == "busy" ? Virus : Folder;
+    if (After == "replaced")
+        QVERIFY(QFile::remove(Virus) && support::WriteFile(Virus, "the user's own file"));
+    else if (QProcess::execute("mount", {"--bind", Mounted, Mounted}) != 0)
+        QSKIP("no bind mount to be had here");
+    if (After == "read-only")
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,bind,ro", Folder}), 0);
     TModalAnswerer Answer(QMessageBox::Ok);
     W(Window).Button1->click();
     QVERIFY(WaitFor([&] { return Answer.Texts.size() == 2; }, 10000));
-    QCOMPARE(Answer.Texts[1], Message);
-    if (ListWritable)
-        QVERIFY(PendingDeletes().contains('\0' + PathToNative(Virus) + '\0'));
-    else
+    if (After != "replaced")
+        QProcess::execute("umount", {Mounted});
+    QCOMPARE(Answer.Texts[1], Message.contains("%1") ? Message.arg(Virus) : Message);
+    QCOMPARE(PendingDeletes().contains('\0' + PathToNative(Virus) + '\0'), Noted);
+    QVERIFY(QFile::exists(Virus));
+    if (!ListWritable)
         QVERIFY(QDir(PendingDeletesFile()).removeRecursively());
     QCOMPARE(W(Window).lvScanner->topLevelItemCount(), 0);
-    QVERIFY(QDir(FFiles.path() + "/c").removeRecursively());
+    QVERIFY(QDir(Folder).removeRecursively());
+}
+
+// A link that was found: what the engine read is the file it leads to, which goes with it.
+void TestMainWindow::DeletesTheFileALinkLeadsTo() {
+    const QString Payload = FFiles.path() + "/outside/payload.bin";
+    const QString Link = FFiles.path() + "/linked/setup.exe";
+    QVERIFY(support::WriteFile(Payload, support::EicarBytes()));
+    QVERIFY(QDir().mkpath(FFiles.path() + "/linked"));
+    QVERIFY(QFile::link("../outside/payload.bin", Link));
+    TfrmClamAV Window;
+    Window.AddTargetRow(FFiles.path() + "/linked");
+    Scan(Window);
+    QCOMPARE(InfectedFiles(Window), QStringList{Link});
+    TModalAnswerer Answer(QMessageBox::Ok);
+    W(Window).Button1->click();
+    QCOMPARE(Answer.Texts.size(), 1);
+    QVERIFY(!QFile::exists(Payload));
+    QVERIFY(!QFileInfo(Link).isSymLink());
+}
+
+// Files noted at an earlier run that can never be deleted are named once at the next start.
+void TestMainWindow::TellsOnceOfNotedFilesThatStayForGood() {
+    const QString Folder = FFiles.path() + "/locked";
+    const QString Virus = Folder + "/virus.exe";
+    QVERIFY(support::WriteFile(Virus, "x"));
+    QFile::remove(PendingDeletesFile());
+    QVERIFY(ScheduleDeleteOnRestart(PendingDeletesFile(), Virus, StampOfFile(Virus)));
+    if (QProcess::execute("mount", {"--bind", Folder, Folder}) != 0)
+        QSKIP("no bind mount to be had here");
+    QCOMPARE(QProcess::execute("mount", {"-o", "remount,bind,ro", Folder}), 0);
+    QStringList Told;
+    for (int Start = 0; Start < 2; ++Start) {
+        TfrmClamAV Window;
+        TModalAnswerer Answer(QMessageBox::Ok);
+        Window.DeleteFilesNotedEarlier();
+        Told += Answer.Texts;
+    }
+    QProcess::execute("umount", {Folder});
+    QCOMPARE(Told, QStringList{"Harkavel could not delete these files, noted at an earlier run, "
+                               "and will not try again:\n" +
+                               Virus});
+    QVERIFY(QFile::exists(Virus));
 }
 
 // Finds that arrive while the message about files that cannot be deleted is open stay listed

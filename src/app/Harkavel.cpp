@@ -72,9 +72,9 @@ int RunHarkavel(int argc, char* argv[]) {
         THarkavelApplication Application(argc, argv);
         Application.setApplicationName(QStringLiteral("Harkavel"));
         InstallPlatformTranslation(QLocale::system());
-        DeleteScheduledFiles(PendingDeletesFile());
         TfrmClamAV Window;
         Window.show();
+        Window.DeleteFilesNotedEarlier();
         Result = Application.exec();
     }
     TClamDatabase::ReleaseInstance();

@@ -6,6 +6,7 @@
 // Everything here runs on the main thread; the scanner thread reaches the window only through
 // its events, which run on the main thread.
 
+#include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
 #include "settings/GnuGetText.h"
 #include "update/uFreshClam.h"
@@ -78,6 +79,9 @@ public:
     // A ticked row of the target list, as Add Folder and Add File add them.
     void AddTargetRow(const QString& Path, bool Ticked = true);
     void UpdateDeleteVirusesState();
+    // At start, once the window shows: deletes the files an earlier run noted, and tells the
+    // user about those that will never be deleted, once.
+    void DeleteFilesNotedEarlier();
     // The language selector: one entry per language, the current one selected.
     void FillLanguageSelector(const QStringList& Names, const QStringList& Codes);
     static int FlagImageIndex(const QString& Code); // 0 United States, 1 Spain, -1 none
@@ -111,7 +115,13 @@ private:
     QAction *actStartScan, *actStopScan, *actAddFile, *actAddFolder, *actDeleteViruses,
         *actStartUpdate, *actCancelUpdate, *actExit;
 
-    QStringList FInfectedFiles;
+    // The finds, each with the stamp of the very file the engine judged: Delete Viruses
+    // removes that file and no other that takes its path later.
+    struct TFoundFile {
+        QString Path;
+        TFileStamp Stamp;
+    };
+    QList<TFoundFile> FInfectedFiles;
     TVirusScanner* FVirusScanner = nullptr;
     QDateTime FScanStartTime;
     TInterfacePtr<IFreshClam> FFreshClam; // the service of the running update
@@ -139,7 +149,8 @@ private:
     void ScheduleScanDisplay();
     void ShowScanState();
     void AddResultRow(const QString& Caption, const QString& Information, const QIcon& Image);
-    void ScannerVirusFound(const QString& Path, const QString& VirusName);
+    void ScannerVirusFound(const QString& Path, const QString& VirusName, const TFileStamp& File);
+    QString RemoveInfectedFiles(const QList<TFoundFile>& Files);
     void ScannerError(const QString& Path, const QString& ErrorText);
     void ScannerTerminate(TVirusScanner* Scanner);
     void UpdateElapsedTime();

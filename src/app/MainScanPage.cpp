@@ -198,8 +198,9 @@ void TfrmClamAV::actStartScanExecute() {
     lvScanner->clear();
     SwapAction(tbiStartScan, actStopScan);
     FVirusScanner = new TVirusScanner(true, Targets);
-    FVirusScanner->OnVirusFound = [this](TVirusScanner*, const QString& Path, const QString& Name) {
-        RunGuarded([&] { ScannerVirusFound(Path, Name); });
+    FVirusScanner->OnVirusFound = [this](TVirusScanner* Sender, const QString& Path,
+                                         const QString& Name) {
+        RunGuarded([&] { ScannerVirusFound(Path, Name, Sender->FoundFile()); });
     };
     FVirusScanner->OnProgress = [this](TVirusScanner*, const QString& Path) {
         RunGuarded([&] { ScannerProgress(Path); });
@@ -211,6 +212,7 @@ void TfrmClamAV::actStartScanExecute() {
         RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
     };
     FScanStartTime = QDateTime::currentDateTime();
+    FLastEventTime = FScanStartTime.toMSecsSinceEpoch(); // a scan without events took no time
     // The first scan loads the engine, which with the full public databases takes many
     // seconds without a single event; the first progress event replaces this text.
     if (!EngineLoaded())
@@ -236,9 +238,10 @@ void TfrmClamAV::AddResultRow(const QString& Caption, const QString& Information
     ScheduleScanDisplay();
 }
 
-void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName) {
+void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName,
+                                   const TFileStamp& File) {
     static const QIcon VirusImage(QStringLiteral(":/images/virus.png"));
-    FInfectedFiles << Path;
+    FInfectedFiles << TFoundFile{Path, File};
     AddResultRow(VirusName, Path, VirusImage);
 }
 
@@ -269,24 +272,87 @@ void TfrmClamAV::actDeleteVirusesExecute() {
                                         "files?"),
                               QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    bool Failed = false, Recorded = true;
-    for (const QString& Path : FInfectedFiles.mid(0, Files)) {
-        if (!RemoveFile(Path)) {
-            Recorded &= ScheduleDeleteOnRestart(PendingDeletesFile(), Path);
-            Failed = true;
-        }
-    }
-    if (Failed)
-        QMessageBox::information(
-            this, QStringLiteral("Harkavel"),
-            Recorded ? Translate("Some files can not be deleted right now. Harkavel will try "
-                                 "again the next time it starts.")
-                     : Translate("Some files can not be deleted right now, and Harkavel could "
-                                 "not note them to try again."));
+    const QString Problems = RemoveInfectedFiles(FInfectedFiles.mid(0, Files));
+    if (!Problems.isEmpty())
+        QMessageBox::information(this, QStringLiteral("Harkavel"), Problems);
     for (int Row = 0; Row < Rows; ++Row)
         delete lvScanner->takeTopLevelItem(0);
     FInfectedFiles.remove(0, Files);
     UpdateDeleteVirusesState();
+}
+
+namespace {
+
+// A list of paths for a message: the first few, one a line.
+QString PathLines(const QStringList& Paths) {
+    constexpr qsizetype Shown = 10;
+    QStringList Lines = Paths.mid(0, Shown);
+    if (Paths.size() > Shown)
+        Lines << QStringLiteral("...");
+    return Lines.join(u'\n');
+}
+
+// Paragraphs of one message, each a text and the paths it speaks of.
+void AddParagraph(QString& Message, const QString& Text, const QStringList& Paths) {
+    if (Text.isEmpty())
+        return;
+    if (!Message.isEmpty())
+        Message += QStringLiteral("\n\n");
+    Message += Paths.isEmpty() ? Text : Text + u'\n' + PathLines(Paths);
+}
+
+} // namespace
+
+// Removes each find that is still the file the engine judged. Returns the one message that
+// tells what could not be done (empty when everything went): files that may go later are
+// noted for the next start, as the platform has no deletion at restart; files this user may
+// never remove, and paths that hold another file by now, are named and left alone.
+QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
+    bool Passing = false, Noted = true;
+    QStringList Lasting, Changed;
+    for (const TFoundFile& File : Files) {
+        switch (RemoveFoundFile(File.Path, File.Stamp)) {
+        case TRemoval::Removed:
+            break;
+        case TRemoval::Changed:
+            Changed << File.Path;
+            break;
+        case TRemoval::Passing:
+            Passing = true;
+            Noted &= ScheduleDeleteOnRestart(PendingDeletesFile(), File.Path, File.Stamp);
+            break;
+        case TRemoval::Lasting:
+            Lasting << File.Path;
+            break;
+        }
+    }
+    QString Message;
+    if (Passing)
+        AddParagraph(Message,
+                     Noted ? Translate("Some files can not be deleted right now. Harkavel will "
+                                       "try again the next time it starts.")
+                           : Translate("Some files can not be deleted right now, and Harkavel "
+                                       "could not note them to try again."),
+                     {});
+    if (!Lasting.isEmpty())
+        AddParagraph(Message, Translate("You may not delete these files:"), Lasting);
+    if (!Changed.isEmpty())
+        AddParagraph(Message,
+                     Translate("These files have changed since the scan and were not deleted:"),
+                     Changed);
+    return Message;
+}
+
+void TfrmClamAV::DeleteFilesNotedEarlier() {
+    const TScheduledDeletes Done = DeleteScheduledFiles(PendingDeletesFile());
+    if (Done.Refused.isEmpty())
+        return;
+    QString Message;
+    AddParagraph(Message,
+                 Translate("Harkavel could not delete these files, noted at an earlier run, and "
+                           "will not try again:"),
+                 Done.Refused);
+    QMessageBox::information(this, QStringLiteral("Harkavel"), Message);
 }
 
 void TfrmClamAV::ScanPageCloseStep() {

@@ -9,23 +9,6 @@
 #include "platform/Thread.h"
 #include "uClamDatabase.h"
 
-namespace {
-
-// A path longer than the system takes in one call, deep in a tree: cl_scanfile cannot open it,
-// so the file is opened piece by piece and handed over by its descriptor, with the same
-// results cl_scanfile gives for a file it cannot open.
-int ScanLongPath(const QByteArray& NativePath, const char** Name, unsigned long* Scanned,
-                 cl_engine* Engine, cl_scan_options* Options) {
-    const TReadableFile File(NativePath);
-    if (File.Descriptor() < 0)
-        return File.AccessDenied() ? CL_EACCES : CL_EOPEN;
-    if (!File.IsRegular())
-        return CL_CLEAN;
-    return cl_scandesc(File.Descriptor(), NativePath.constData(), Name, Scanned, Engine, Options);
-}
-
-} // namespace
-
 HRESULT TClamScan::QueryInterface(const TGUID& IID, void** Obj) {
     if (IID == IClamScan::IID || IID == IInterface::IID) {
         *Obj = static_cast<IClamScan*>(this);
@@ -38,25 +21,39 @@ HRESULT TClamScan::QueryInterface(const TGUID& IID, void** Obj) {
 
 HRESULT TClamScan::ScanFile(const QString& Path, QString& VirusName, uint32_t& ScannedTotal,
                             int32_t& Status) {
+    TFileStamp File;
+    return ScanStampedFile(Path, VirusName, ScannedTotal, Status, File);
+}
+
+// The file is opened once, without blocking, and the engine reads that descriptor: checking a
+// path and then letting the engine open it again by name let a FIFO swapped in between block
+// the scan for good, and let the find name a file the engine never read. What is not a regular
+// file (FIFO, device, socket) is never handed to the engine. A file that cannot be opened gets
+// the status cl_scanfile gives for it.
+HRESULT TClamScan::ScanStampedFile(const QString& Path, QString& VirusName, uint32_t& ScannedTotal,
+                                   int32_t& Status, TFileStamp& File) {
     VirusName.clear();
     Status = CL_CLEAN;
+    File = {};
     return SafeCallBoundary([&] {
         cl_engine* Engine = TClamDatabase::Instance()->Engine();
         if (Engine == nullptr)
             return;
-        // A FIFO would block the engine forever and a device would feed it without end; only
-        // regular files are read, whatever the caller passes.
         const QByteArray NativePath = PathToNative(Path);
-        if (NativePath.size() <= MaxPathLength && IsSpecialFile(NativePath))
+        const TReadableFile Opened(NativePath);
+        if (Opened.Descriptor() < 0) {
+            Status = Opened.AccessDenied() ? CL_EACCES : CL_EOPEN;
+            return;
+        }
+        if (!Opened.IsRegular())
             return;
         cl_scan_options Options = ScanOptionsFromWord(FScanOptions & ~StructuredScanOptions);
         const char* Name = nullptr;
         unsigned long Scanned = ScannedTotal;
-        if (NativePath.size() <= MaxPathLength)
-            Status = cl_scanfile(NativePath.constData(), &Name, &Scanned, Engine, &Options);
-        else
-            Status = ScanLongPath(NativePath, &Name, &Scanned, Engine, &Options);
+        Status = cl_scandesc(Opened.Descriptor(), NativePath.constData(), &Name, &Scanned, Engine,
+                             &Options);
         ScannedTotal = uint32_t(Scanned);
+        File = Opened.Stamp();
         if (Status == CL_VIRUS && Name != nullptr)
             VirusName = QString::fromUtf8(Name);
     });

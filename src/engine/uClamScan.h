@@ -4,6 +4,7 @@
 // The scan service: how a scanner thread uses the process-wide engine. It fixes the scan
 // options and the folder the signatures come from; the engine itself stays with the holder.
 
+#include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
 
 #include <QString>
@@ -23,6 +24,10 @@ public:
     virtual HRESULT GetErrorText(int32_t Status, QString& Text) = 0;
     // Loads the engine from the program's folder, once per process. Never on the main thread.
     virtual HRESULT LoadDatabase(int32_t& Status) = 0;
+    // ScanFile that also gives the stamp of the very file the engine read (invalid when it
+    // read none), so that a find can later be told from whatever takes its path.
+    virtual HRESULT ScanStampedFile(const QString& Path, QString& VirusName, uint32_t& ScannedTotal,
+                                    int32_t& Status, TFileStamp& File) = 0;
 };
 
 // The scan option word: archives, mail, OLE2, HTML, PE, algorithmic detection and PDF.
@@ -45,6 +50,8 @@ public:
     HRESULT UnloadDatabase() override;
     HRESULT GetErrorText(int32_t Status, QString& Text) override;
     HRESULT LoadDatabase(int32_t& Status) override;
+    HRESULT ScanStampedFile(const QString& Path, QString& VirusName, uint32_t& ScannedTotal,
+                            int32_t& Status, TFileStamp& File) override;
 
 private:
     const uint32_t FScanOptions;

@@ -13,6 +13,15 @@ namespace {
 constexpr size_t FilesInFlightPerWorker = 32;
 } // namespace
 
+TScanOutcome ScanForOutcome(IClamScan& Scan, const QString& Path) {
+    TScanOutcome Outcome;
+    Outcome.Result = Scan.ScanStampedFile(Path, Outcome.VirusName, Outcome.Scanned, Outcome.Status,
+                                          Outcome.File);
+    if (Outcome.Result < 0)
+        Outcome.FailureMessage = GetErrorInfo();
+    return Outcome;
+}
+
 TScanWorkers::TScanWorkers(IClamScan* Scan, int Workers, std::function<bool()> StopRequested)
     : FScan(Scan), FStopRequested(std::move(StopRequested)),
       FWindow(FilesInFlightPerWorker * size_t(std::max(1, Workers))) {
@@ -119,8 +128,7 @@ void TScanWorkers::WorkerExecute() {
         Job.State = TScanJob::Scanning;
         const QString Path = Job.Path;
         Guard.unlock();
-        TScanOutcome Outcome;
-        Outcome.Result = FScan->ScanFile(Path, Outcome.VirusName, Outcome.Scanned, Outcome.Status);
+        TScanOutcome Outcome = ScanForOutcome(*FScan, Path);
         Guard.lock();
         Job.Outcome = std::move(Outcome);
         Job.State = TScanJob::Scanned;

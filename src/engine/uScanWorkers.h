@@ -7,6 +7,7 @@
 // whatever finishes first. At most a fixed window of files is in flight, so a huge tree costs
 // no more memory than a small one.
 
+#include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
 
 #include <QString>
@@ -21,13 +22,19 @@
 
 class IClamScan;
 
-// What IClamScan::ScanFile gave for one file.
+// What IClamScan::ScanStampedFile gave for one file.
 struct TScanOutcome {
     HRESULT Result = S_OK;
+    QString FailureMessage; // with a negative Result: the service's message
     int32_t Status = 0;
     QString VirusName;
     uint32_t Scanned = 0; // what this file added to the engine's count
+    TFileStamp File;      // the file the engine read
 };
+
+// Scans one file on the calling thread. The service leaves a failure's message with the
+// thread that called it, so the message travels on in the outcome.
+TScanOutcome ScanForOutcome(IClamScan& Scan, const QString& Path);
 
 struct TScanJob {
     enum TState { Waiting, Scanning, Scanned, Dropped };

@@ -121,9 +121,7 @@ void TVirusScanner::ScanOneFile(const QString& Path) {
 
 void TVirusScanner::ScanOnThisThread(const QString& Path) {
     AnnounceFile(Path);
-    TScanOutcome Outcome;
-    Outcome.Result = FScan->ScanFile(Path, Outcome.VirusName, Outcome.Scanned, Outcome.Status);
-    ReportOutcome(Path, Outcome);
+    ReportOutcome(Path, ScanForOutcome(*FScan.Get(), Path));
 }
 
 // A file is announced when every file before it has been reported, as if it were scanned now,
@@ -139,13 +137,13 @@ void TVirusScanner::HandToWorkers(const QString& Path) {
     }
 }
 
-bool TVirusScanner::ReportFirstInFlight(bool Wait) {
+bool TVirusScanner::ReportFirstInFlight(bool Wait, bool AnnounceNext) {
     std::optional<TScanJob> Job = FWorkers->TakeFirst(Wait);
     if (!Job)
         return false;
     if (Job->State == TScanJob::Scanned)
         ReportOutcome(Job->Path, Job->Outcome);
-    if (!FWorkers->Empty())
+    if (AnnounceNext && !FWorkers->Empty())
         AnnounceFile(FWorkers->FirstPath());
     return true;
 }
@@ -160,9 +158,10 @@ void TVirusScanner::FinishFilesInFlight(bool AfterError) {
             ReportFirstInFlight(true);
             continue;
         }
-        // The run has ended with an error already: files that fail too are not reported twice.
+        // The run has ended with an error already: files that fail too are not reported twice,
+        // and the files dropped unscanned are not announced.
         try {
-            ReportFirstInFlight(true);
+            ReportFirstInFlight(true, false);
         } catch (...) {
         }
     }
@@ -176,7 +175,7 @@ void TVirusScanner::AnnounceFile(const QString& Path) {
 }
 
 void TVirusScanner::ReportOutcome(const QString& Path, const TScanOutcome& Outcome) {
-    CheckServiceStatus(Outcome.Result);
+    CheckServiceStatus(Outcome.Result, Outcome.FailureMessage);
     // The engine adds to the count it is given; each file's share is added here in the walk's
     // order, and the total wraps as one running count would.
     FScannedTotal += Outcome.Scanned;
@@ -184,7 +183,7 @@ void TVirusScanner::ReportOutcome(const QString& Path, const TScanOutcome& Outco
     if (Outcome.Status == CL_VIRUS) {
         FCurrentPath = Path;
         FVirusName = Outcome.VirusName;
-        RaiseVirusFound();
+        RaiseVirusFound(Outcome.File);
     } else if (Outcome.Status != CL_CLEAN) {
         FCurrentPath = Path;
         FErrorText = EngineErrorText(Outcome.Status);
@@ -205,8 +204,8 @@ void TVirusScanner::RaiseProgress() {
     Queue([this, Path = FCurrentPath] { DoProgress(Path); });
 }
 
-void TVirusScanner::RaiseVirusFound() {
-    Queue([this, Path = FCurrentPath, Name = FVirusName] { DoVirusFound(Path, Name); });
+void TVirusScanner::RaiseVirusFound(const TFileStamp& File) {
+    Queue([this, Path = FCurrentPath, Name = FVirusName, File] { DoVirusFound(Path, Name, File); });
 }
 
 void TVirusScanner::DoError(const QString& Path, const QString& Text) {
@@ -221,7 +220,10 @@ void TVirusScanner::DoProgress(const QString& Path) {
         OnProgress(this, Path);
 }
 
-void TVirusScanner::DoVirusFound(const QString& Path, const QString& VirusName) {
+void TVirusScanner::DoVirusFound(const QString& Path, const QString& VirusName,
+                                 const TFileStamp& File) {
+    FFoundFile = File;
     if (OnVirusFound)
         OnVirusFound(this, Path, VirusName);
+    FFoundFile = {};
 }

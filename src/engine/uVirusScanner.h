@@ -40,6 +40,10 @@ public:
     // the workers before the next file. Files being scanned still report their finds.
     void Stop() { Terminate(); }
 
+    // During OnVirusFound, on the main thread: the stamp of the very file the engine found
+    // infected, to tell it later from whatever takes its path.
+    const TFileStamp& FoundFile() const { return FFoundFile; }
+
     // Threads that scan files: the processors' number, at most 8, unless HARKAVEL_SCAN_THREADS
     // says otherwise. One scans on the scanner thread itself.
     static int WorkerCount();
@@ -58,18 +62,18 @@ private:
     void AnnounceFile(const QString& Path);
     void ReportOutcome(const QString& Path, const TScanOutcome& Outcome);
     // Reports the oldest file in flight once it has ended; false if there is none to report.
-    bool ReportFirstInFlight(bool Wait);
+    bool ReportFirstInFlight(bool Wait, bool AnnounceNext = true);
     // Waits for the files in flight and reports them; after a stop or an error the files not
     // yet started are dropped.
     void FinishFilesInFlight(bool AfterError);
     // Hand the event with the current field values to the main thread (see the .cpp).
     void RaiseError();
     void RaiseProgress();
-    void RaiseVirusFound();
+    void RaiseVirusFound(const TFileStamp& File);
     // The raisers, on the main thread.
     void DoError(const QString& Path, const QString& Text);
     void DoProgress(const QString& Path);
-    void DoVirusFound(const QString& Path, const QString& VirusName);
+    void DoVirusFound(const QString& Path, const QString& VirusName, const TFileStamp& File);
 
     TInterfacePtr<IClamScan> FScan;
     std::unique_ptr<TScanWorkers> FWorkers; // none when the scanner thread scans itself
@@ -81,4 +85,5 @@ private:
     QString FVirusName;
     QString FErrorText;
     QSet<TFileIdentity> FFoldersOnPath; // the folders from the target down to the current one
+    TFileStamp FFoundFile;              // main thread, during OnVirusFound
 };

@@ -6,43 +6,47 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 const QByteArray ListSignature = QByteArrayLiteral("Harkavel pending deletes 2");
+// The list is a few lines per noted file; anything larger is not ours.
+constexpr qint64 ListLimit = 16 * 1024 * 1024;
 
 struct TEntry {
-    QByteArray Identity; // "device inode size mtime-ns"
+    TFileStamp Stamp;
     QByteArray Path;
     bool operator==(const TEntry&) const = default;
 };
 
-// The identity of what is at Path now, links not followed; empty when nothing can be read.
-QByteArray IdentityOf(const QByteArray& Path, struct stat* Info = nullptr) {
-    struct stat Own;
-    struct stat& Status = Info ? *Info : Own;
-    if (lstat(Path.constData(), &Status) != 0)
-        return QByteArray();
-    return QByteArray::number(quint64(Status.st_dev)) + ' ' +
-           QByteArray::number(quint64(Status.st_ino)) + ' ' +
-           QByteArray::number(qint64(Status.st_size)) + ' ' +
-           QByteArray::number(qint64(Status.st_mtim.tv_sec) * 1000000000 + Status.st_mtim.tv_nsec);
+QByteArray StampText(const TFileStamp& Stamp) {
+    return QByteArray::number(Stamp.Device) + ' ' + QByteArray::number(Stamp.Inode) + ' ' +
+           QByteArray::number(Stamp.Size) + ' ' + QByteArray::number(Stamp.ModifiedNs);
+}
+
+TFileStamp StampFromText(const QByteArray& Text) {
+    const QList<QByteArray> Fields = Text.split(' ');
+    if (Fields.size() != 4)
+        return {};
+    return {Fields[0].toULongLong(), Fields[1].toULongLong(), Fields[2].toLongLong(),
+            Fields[3].toLongLong()};
 }
 
 QList<TEntry> ReadList(const QString& ListFile) {
-    QFile File(ListFile);
-    if (!File.open(QIODevice::ReadOnly))
+    // Bounded and never blocking: a FIFO or a device in the list's place must not hang the
+    // start or fill the memory.
+    QByteArray Bytes;
+    if (!ReadRegularFile(ListFile, ListLimit, Bytes))
         return {};
-    const QList<QByteArray> Fields = File.readAll().split('\0');
+    const QList<QByteArray> Fields = Bytes.split('\0');
     if (Fields.isEmpty() || Fields.first() != ListSignature)
         return {}; // bare paths: nothing to check them against
     QList<TEntry> Entries;
-    for (qsizetype I = 1; I + 1 < Fields.size(); I += 2)
-        if (!Fields[I].isEmpty() && !Fields[I + 1].isEmpty())
-            Entries << TEntry{Fields[I], Fields[I + 1]};
+    for (qsizetype I = 1; I + 1 < Fields.size(); I += 2) {
+        const TEntry Entry{StampFromText(Fields[I]), Fields[I + 1]};
+        if (Entry.Stamp.IsValid() && !Entry.Path.isEmpty())
+            Entries << Entry;
+    }
     return Entries;
 }
 
@@ -51,46 +55,44 @@ bool WriteList(const QString& ListFile, const QList<TEntry>& Entries) {
         return !QFile::exists(ListFile) || QFile::remove(ListFile);
     QByteArray Bytes = ListSignature + '\0';
     for (const TEntry& Entry : Entries)
-        Bytes += Entry.Identity + '\0' + Entry.Path + '\0';
+        Bytes += StampText(Entry.Stamp) + '\0' + Entry.Path + '\0';
     QSaveFile File(ListFile);
     // Unbuffered: Qt 6.4 loses the error of a failed buffered write (see SimpleXML).
     return File.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
            File.write(Bytes) == Bytes.size() && File.commit();
 }
 
-// Failures that the next start would meet again, and the one after, for ever.
-bool IsLasting(int Error) {
-    return Error == EACCES || Error == EPERM || Error == EROFS || Error == EISDIR ||
-           Error == ENOTDIR || Error == ENAMETOOLONG || Error == ELOOP;
-}
-
-// True when the entry is done with: deleted, gone, another file by now, or never deletable.
-bool DeleteEntry(const TEntry& Entry) {
-    struct stat Info;
-    const QByteArray Now = IdentityOf(Entry.Path, &Info);
-    if (Now.isEmpty() || Now != Entry.Identity || S_ISDIR(Info.st_mode))
-        return true;
-    return unlink(Entry.Path.constData()) == 0 || errno == ENOENT || IsLasting(errno);
-}
-
 } // namespace
 
-bool ScheduleDeleteOnRestart(const QString& ListFile, const QString& Path) {
-    const QByteArray Native = PathToNative(Path);
-    const TEntry Entry{IdentityOf(Native), Native};
-    if (Entry.Identity.isEmpty())
+bool ScheduleDeleteOnRestart(const QString& ListFile, const QString& Path,
+                             const TFileStamp& Stamp) {
+    if (!Stamp.IsValid())
         return false;
+    const TEntry Entry{Stamp, PathToNative(Path)};
     QList<TEntry> Entries = ReadList(ListFile);
     if (!Entries.contains(Entry))
         Entries << Entry;
     return WriteList(ListFile, Entries);
 }
 
-int DeleteScheduledFiles(const QString& ListFile) {
+TScheduledDeletes DeleteScheduledFiles(const QString& ListFile) {
+    TScheduledDeletes Result;
     QList<TEntry> Left;
-    for (const TEntry& Entry : ReadList(ListFile))
-        if (!DeleteEntry(Entry))
+    for (const TEntry& Entry : ReadList(ListFile)) {
+        const QString Path = PathFromNative(Entry.Path);
+        switch (RemoveFoundFile(Path, Entry.Stamp)) {
+        case TRemoval::Removed:
+        case TRemoval::Changed:
+            break;
+        case TRemoval::Passing:
             Left << Entry;
+            break;
+        case TRemoval::Lasting:
+            Result.Refused << Path;
+            break;
+        }
+    }
     WriteList(ListFile, Left);
-    return int(Left.size());
+    Result.Left = int(Left.size());
+    return Result;
 }

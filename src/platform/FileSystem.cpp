@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringList>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -112,6 +113,15 @@ TFileAttributes AttributesOfEntry(int Folder, const dirent* Entry) {
     return AttributesOfFollowed(Info);
 }
 
+TFileStamp StampOf(const struct stat& Info) {
+    return {uint64_t(Info.st_dev), uint64_t(Info.st_ino), int64_t(Info.st_size),
+            int64_t(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec};
+}
+
+TRemoval RemovalFailure(int Error) {
+    return IsLastingRemovalError(Error) ? TRemoval::Lasting : TRemoval::Passing;
+}
+
 bool ReadEntry(void* Handle, TSearchRec& Rec) {
     DIR* Listing = static_cast<DIR*>(Handle);
     const dirent* Entry = readdir(Listing);
@@ -165,8 +175,11 @@ bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes) {
     return Read;
 }
 
-bool RemoveFile(const QString& Path) {
-    return unlink(PathToNative(Path).constData()) == 0 || errno == ENOENT;
+TFileStamp StampOfFile(const QString& Path) {
+    struct stat Info;
+    if (stat(PathToNative(Path).constData(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return {};
+    return StampOf(Info);
 }
 
 QDateTime GetFileLastWriteTime(const QString& Path) {
@@ -175,11 +188,6 @@ QDateTime GetFileLastWriteTime(const QString& Path) {
         return QDateTime();
     return QDateTime::fromMSecsSinceEpoch(
         qint64(Info.st_mtim.tv_sec) * 1000 + Info.st_mtim.tv_nsec / 1000000, Qt::UTC);
-}
-
-bool IsSpecialFile(const QByteArray& NativePath) {
-    struct stat Info;
-    return stat(NativePath.constData(), &Info) == 0 && !S_ISREG(Info.st_mode);
 }
 
 int OpenLongPath(const QByteArray& NativePath, int Flags) {
@@ -221,6 +229,37 @@ TReadableFile::TReadableFile(const QByteArray& NativePath) {
     }
     struct stat Info;
     FRegular = fstat(FDescriptor, &Info) == 0 && S_ISREG(Info.st_mode);
+    if (FRegular)
+        FStamp = StampOf(Info);
+}
+
+bool IsLastingRemovalError(int Error) {
+    return Error == EACCES || Error == EPERM || Error == EROFS || Error == EISDIR ||
+           Error == ENOTDIR || Error == ENAMETOOLONG || Error == ELOOP;
+}
+
+TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp) {
+    const QByteArray Native = PathToNative(Path);
+    struct stat Own;
+    if (lstat(Native.constData(), &Own) != 0)
+        return errno == ENOENT ? TRemoval::Removed : RemovalFailure(errno);
+    QByteArray Target = Native;
+    if (S_ISLNK(Own.st_mode)) {
+        // The engine read the file the link leads to: that file is the find.
+        char* Resolved = realpath(Native.constData(), nullptr);
+        if (Resolved == nullptr)
+            return errno == ENOENT ? TRemoval::Changed : RemovalFailure(errno);
+        Target = Resolved;
+        free(Resolved);
+    }
+    struct stat Now;
+    if (lstat(Target.constData(), &Now) != 0 || !S_ISREG(Now.st_mode) || StampOf(Now) != Stamp)
+        return TRemoval::Changed;
+    if (unlink(Target.constData()) != 0 && errno != ENOENT)
+        return RemovalFailure(errno);
+    if (Target != Native && unlink(Native.constData()) != 0 && errno != ENOENT)
+        return RemovalFailure(errno); // the find is gone; a link to nothing stays
+    return TRemoval::Removed;
 }
 
 TReadableFile::~TReadableFile() {

@@ -42,16 +42,8 @@ inline constexpr TFileAttributes INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 // INVALID_FILE_ATTRIBUTES.
 TFileAttributes GetFileAttributes(const QString& Path);
 
-// True for a path that exists and is not a regular file (links followed). Only regular files may
-// reach the engine; a path that cannot be read at all goes there to have its error reported.
-bool IsSpecialFile(const QByteArray& NativePath);
-
 // The last-write time of a file, in UTC; an invalid date-time when it cannot be read.
 QDateTime GetFileLastWriteTime(const QString& Path);
-
-// Deletes a file (not a folder). True when it is gone afterwards: deleted now, or gone before
-// (a file listed twice is deleted once).
-bool RemoveFile(const QString& Path);
 
 // Reads a whole regular file of at most Limit bytes. False, with Bytes empty, for anything
 // else: a FIFO (which would block), a device (which may never end), a folder, a larger file,
@@ -63,8 +55,20 @@ bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes);
 int OpenLongPath(const QByteArray& NativePath, int Flags);
 inline constexpr qsizetype MaxPathLength = 4095; // bytes a path may have for a single call
 
-// A file opened for reading by a path of any length, without blocking on a FIFO; closed with
-// the object. For the engine, which takes such a file by its descriptor.
+// A file as it was when it was looked at: another file that takes its path later, or the same
+// file written to since, has another stamp. Device 0 and inode 0 stand for no file.
+struct TFileStamp {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0; // since the epoch
+    bool IsValid() const { return Device != 0 || Inode != 0; }
+    bool operator==(const TFileStamp&) const = default;
+};
+
+// A file opened for reading by a path of any length, without blocking on a FIFO, links
+// followed; closed with the object. The engine reads it by its descriptor, so what it judges
+// is the very file stamped here, whatever takes the path meanwhile.
 class TReadableFile {
 public:
     explicit TReadableFile(const QByteArray& NativePath);
@@ -75,12 +79,30 @@ public:
     int Descriptor() const { return FDescriptor; } // -1 when it could not be opened
     bool IsRegular() const { return FRegular; }
     bool AccessDenied() const { return FAccessDenied; } // why it could not be opened
+    const TFileStamp& Stamp() const { return FStamp; }
 
 private:
     int FDescriptor = -1;
     bool FRegular = false;
     bool FAccessDenied = false;
+    TFileStamp FStamp;
 };
+
+// The stamp of the regular file at Path, links followed; an invalid stamp for anything else.
+TFileStamp StampOfFile(const QString& Path);
+
+// Removing a file that a scan found, by the path it was found at.
+enum class TRemoval {
+    Removed, // gone now: removed, or gone before
+    Changed, // the path holds another file, or the file was written to: left alone
+    Passing, // could not be removed now; a later try may succeed
+    Lasting  // may never be removed by this user (no permission, read-only, ...)
+};
+// Removes the file with that Stamp at Path. When Path is a symbolic link, the file it leads to
+// is what was scanned: that file goes, then the link.
+TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp);
+// Whether a failed removal (an errno value) would fail again at every later try.
+bool IsLastingRemovalError(int Error);
 
 // What a file or folder is, whatever the path that reaches it.
 struct TFileIdentity {

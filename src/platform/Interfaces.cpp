@@ -28,9 +28,14 @@ HRESULT SafeCallBoundary(const std::function<void()>& Body) {
 }
 
 void CheckServiceStatus(HRESULT Status) {
+    if (Status < 0)
+        CheckServiceStatus(Status, GetErrorInfo());
+}
+
+void CheckServiceStatus(HRESULT Status, const QString& ServiceMessage) {
     if (Status >= 0)
         return;
-    QString Message = GetErrorInfo();
+    QString Message = ServiceMessage;
     if (Message.isEmpty())
         Message = QStringLiteral("Service failure %1").arg(quint32(Status), 8, 16, QChar(u'0'));
     throw EServiceError(Message, Status);

@@ -108,3 +108,5 @@ private:
     HRESULT FStatus;
 };
 void CheckServiceStatus(HRESULT Status);
+// The same for a status that another thread received, with the message it read there.
+void CheckServiceStatus(HRESULT Status, const QString& Message);
