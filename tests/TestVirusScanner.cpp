@@ -3,6 +3,7 @@
 #include "engine/LibClamAV.h"
 #include "engine/uClamDatabase.h"
 #include "engine/uVirusScanner.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "support/TestSupport.h"
@@ -158,6 +159,7 @@ private slots:
     void GivesTheSameEventsWithOneAndWithFourWorkers();
     void StopsCleanlyAtRandomMomentsWithFourWorkers();
     void RunsItsWorkersBelowTheMainThreadsPriority();
+    void KeepsAWorkersFailureMessage();
 
 private:
     support::TTestProgramFolder FProgramFolder;
@@ -545,6 +547,33 @@ void TestVirusScanner::RunsItsWorkersBelowTheMainThreadsPriority() {
     QVERIFY(support::WaitForTermination(R, 60000));
     QCOMPARE(getpriority(PRIO_PROCESS, 0), 0); // the main thread's own
     QCOMPARE(NiceValues.count(10), 4);
+}
+
+namespace {
+// The real engine cannot be made to fail on demand: this service fails every scan the way an
+// error inside it does, on whichever thread calls it.
+class TFailingScan : public TClamScan {
+public:
+    HRESULT ScanStampedFile(const QString&, QString&, uint32_t&, int32_t&, TFileStamp&) override {
+        return SafeCallBoundary([] { throw Exception("The disk went away"); });
+    }
+};
+} // namespace
+
+// The service leaves its message with the thread that called it: a worker's failure reaches
+// the scanner thread with its own text, not as "Service failure 8000ffff".
+void TestVirusScanner::KeepsAWorkersFailureMessage() {
+    TFailingScan Scan;
+    TScanWorkers Workers(&Scan, 2, [] { return false; });
+    Workers.Add("/some/file");
+    const std::optional<TScanJob> Job = Workers.TakeFirst(true);
+    QVERIFY(Job && Job->State == TScanJob::Scanned);
+    try {
+        CheckServiceStatus(Job->Outcome.Result, Job->Outcome.FailureMessage);
+        QFAIL("the failure was not raised");
+    } catch (const EServiceError& Error) {
+        QCOMPARE(Error.Message(), QString("The disk went away"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVirusScanner)
