@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
@@ -334,7 +335,10 @@ void TestVirusScanner::StopsADeepWalkAtTheNextEntry() {
     Scanner.Start();
     QVERIFY(support::WaitForTermination(R, 60000));
     QCOMPARE(R.Events.filter(QRegularExpression("^progress ")).size(), 1);
-    QVERIFY2(R.Viruses.size() < Levels * FilesPerLevel / 2,
+    // What can come after the stop: the finds queued before the main thread handled the first
+    // announcement, and the files the workers had in flight.
+    const qsizetype InFlight = 32 * TVirusScanner::WorkerCount() + 200;
+    QVERIFY2(R.Viruses.size() < InFlight,
              qPrintable(QString::number(R.Viruses.size()) + " files scanned after the stop"));
 }
 
@@ -545,8 +549,12 @@ void TestVirusScanner::RunsItsWorkersBelowTheMainThreadsPriority() {
     };
     Scanner.Start();
     QVERIFY(support::WaitForTermination(R, 60000));
-    QCOMPARE(getpriority(PRIO_PROCESS, 0), 0); // the main thread's own
-    QCOMPARE(NiceValues.count(10), 4);
+    // Relative to the main thread's own: the suite may be started under nice.
+    const int Main = getpriority(PRIO_PROCESS, 0);
+    if (Main >= 10)
+        QSKIP("started at nice 10 or below: the workers cannot run below the main thread");
+    QCOMPARE(std::count_if(NiceValues.begin(), NiceValues.end(), [&](int V) { return V > Main; }),
+             4);
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include "platform/ProgramPath.h"
 #include "settings/GnuGetText.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <algorithm>
@@ -51,10 +53,16 @@ private:
     bool FOverflowed = false;
 };
 
-// The total after the first "/" of a Content-Range ("bytes 0-511/78992"); 0 for none ("*").
+// The total after the first "/" of a Content-Range ("bytes 0-511/78992"); 0 for none ("*")
+// and for what is no size at all (negative, too large, not a number): a database of no size
+// is no database, and nonsense totals must not reach the progress sums.
 int32_t TotalOfContentRange(const QString& ContentRange) {
     const qsizetype Slash = ContentRange.indexOf(u'/');
-    return Slash < 0 ? 0 : ContentRange.mid(Slash + 1).trimmed().toInt();
+    if (Slash < 0)
+        return 0;
+    bool Valid = false;
+    const int32_t Total = ContentRange.mid(Slash + 1).trimmed().toInt(&Valid);
+    return Valid && Total > 0 ? Total : 0;
 }
 
 // What a failed request says: the client's text, or the status when the mirror sent no phrase.
@@ -62,6 +70,23 @@ QString FailureText(const EWinInetHTTPException& Error) {
     if (!Error.Message().isEmpty())
         return Error.Message();
     return QStringLiteral("HTTP status %1").arg(Error.StatusCode);
+}
+
+// A local database counts only when its header reads and its body still has the digest the
+// header names: a file cut short keeps a readable header, and would otherwise be called up to
+// date for ever, by its date or by its version. (The signature is checked when a download is
+// installed; here only damage since then matters.)
+bool IsWholeDatabase(const QString& Path) {
+    if (!PathExists(Path))
+        return false;
+    const TDownloadItem::THeader Header(cl_cvdhead(PathToNative(Path).constData()), &cl_cvdfree);
+    QFile File(Path);
+    if (!Header || Header->md5 == nullptr || !File.open(QIODevice::ReadOnly) ||
+        !File.seek(HeaderSize))
+        return false;
+    QCryptographicHash Digest(QCryptographicHash::Md5);
+    return Digest.addData(&File) &&
+           Digest.result().toHex() == QByteArray(Header->md5).toLower();
 }
 
 } // namespace
@@ -144,12 +169,13 @@ void TFreshClamThread::Execute() {
         if (Terminated())
             return;
         FFileName = FileNameOf(Path);
+        FLocalIsWhole = IsWholeDatabase(Path);
         int32_t Size = 0;
         TDownloadItem::THeader RemoteHeader(nullptr, &cl_cvdfree);
         if (!CheckDatabase(Path, Size, RemoteHeader))
             continue;
         TDownloadItem::THeader LocalHeader(nullptr, &cl_cvdfree);
-        if (PathExists(Path))
+        if (FLocalIsWhole)
             LocalHeader.reset(cl_cvdhead(PathToNative(Path).constData()));
         if (LocalHeader && LocalHeader->version >= RemoteHeader->version) {
             Report(QStringLiteral("Database %1 is up-to-date").arg(FFileName), 0);
@@ -172,7 +198,8 @@ bool TFreshClamThread::CheckDatabase(const QString& Path, int32_t& Size,
     Size = 0;
     FHTTP->Request.Method = hmGet;
     FHTTP->Request.Range = QStringLiteral("bytes=0-511");
-    FHTTP->Request.IfModifiedSince = HTTPDate(FileWriteDate(Path));
+    // The date says "send only if newer than mine": true only of a whole local database.
+    FHTTP->Request.IfModifiedSince = FLocalIsWhole ? HTTPDate(FileWriteDate(Path)) : QString();
     FFileName = FileNameOf(Path);
     try {
         FHTTP->SetURL(DatabaseURL(Path));
@@ -238,6 +265,7 @@ void TFreshClamThread::DownloadDatabases() {
         FFileName = FileNameOf(Item.Path);
         FItemSize = std::max<int64_t>(Item.Size, 0);
         FItemReceived = 0;
+        FItemTooLong = false;
         Report(QStringLiteral("Downloading %1, %2 signatures - %3 in size")
                    .arg(FFileName, QString::number(Item.RemoteHeader->sigs),
                         FormatByteSize(Item.Size)),
@@ -253,12 +281,19 @@ void TFreshClamThread::DownloadDatabase(TDownloadItem& Item) {
     } catch (const EWinInetHTTPException& Error) {
         Item.Stream->Discard();
         EndItem();
-        if (!Terminated())
+        if (FItemTooLong)
+            Report(QStringLiteral("Downloaded %1 is damaged and was not installed").arg(FFileName),
+                   CurrentPercentage());
+        else if (!Terminated())
             Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, FailureText(Error)),
                    CurrentPercentage());
         return;
     }
     EndItem();
+    if (Terminated()) { // a cancelled update installs nothing, and need not verify it first
+        Item.Stream->Discard();
+        return;
+    }
     InstallDownload(Item);
 }
 
@@ -280,6 +315,10 @@ void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
         Stream.Discard();
         Report(QStringLiteral("Downloaded %1 is damaged and was not installed").arg(FFileName),
                CurrentPercentage());
+        return;
+    }
+    if (Terminated()) {
+        Stream.Discard();
         return;
     }
     if (!Stream.Install()) {
@@ -321,6 +360,12 @@ void TFreshClamThread::HTTPDataProgress(int64_t BytesRead) {
         return;
     HARKAVEL_ASSERT(FTotalSize != 0, "uFreshClam");
     FItemReceived += BytesRead;
+    // A body longer than the check announced is no copy of that database: break it off at
+    // once rather than let a mirror fill the disk.
+    if (FItemSize > 0 && FItemReceived > FItemSize) {
+        FItemTooLong = true;
+        FHTTP->Disconnect();
+    }
     FDownloaded = FItemStart + std::min(FItemReceived, FItemSize);
     Report(QString(), CurrentPercentage());
 }
