@@ -12,6 +12,7 @@
 #include "update/uFreshClam.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -622,9 +623,14 @@ void TestFreshClam::RunsWithoutHandlers() {
     QTRY_VERIFY_WITH_TIMEOUT(ReadFile(Local("main.cvd")) == FGenuine, RunTimeout);
     QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
     // Refused while the run goes on; once it has ended on its own, a new one starts. (Asking
-    // Cancel instead would end the run it asks about.)
-    QTRY_COMPARE_WITH_TIMEOUT(Service->Start(nullptr, MirrorHost(), {}, 0, {}, {}), S_OK,
-                              RunTimeout);
+    // Cancel instead would end the run it asks about, and QTRY_COMPARE would start twice.)
+    QDeadlineTimer Deadline(RunTimeout);
+    HRESULT Restarted = E_FAIL;
+    while (Restarted != S_OK && !Deadline.hasExpired()) {
+        QTest::qWait(20);
+        Restarted = Service->Start(nullptr, MirrorHost(), {}, 0, {}, {});
+    }
+    QCOMPARE(Restarted, S_OK);
 }
 
 // Starts, cancels and releases at random moments: every run ends exactly once, and the local
