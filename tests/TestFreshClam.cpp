@@ -625,7 +625,7 @@ void TestFreshClam::RunsWithoutHandlers() {
     // Refused while the run goes on; once it has ended on its own, a new one starts. (Asking
     // Cancel instead would end the run it asks about, and QTRY_COMPARE would start twice.)
     QDeadlineTimer Deadline(RunTimeout);
-    HRESULT Restarted = E_FAIL;
+    HRESULT Restarted = E_UNEXPECTED;
     while (Restarted != S_OK && !Deadline.hasExpired()) {
         QTest::qWait(20);
         Restarted = Service->Start(nullptr, MirrorHost(), {}, 0, {}, {});
