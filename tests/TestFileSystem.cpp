@@ -97,9 +97,11 @@ void TestFileSystem::MarksWhatMustNotBeReadOrWalked() {
     QCOMPARE(Entries.value("socket"), FILE_ATTRIBUTE_DEVICE);
     QCOMPARE(Entries.value("folder"), FILE_ATTRIBUTE_DIRECTORY);
     QCOMPARE(Entries.value("file"), FILE_ATTRIBUTE_NORMAL);
-    // Links are never walked into folders and never lead the engine to special files.
-    QCOMPARE(Entries.value("link-to-folder"), FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT);
-    QCOMPARE(Entries.value("loop"), FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT);
+    // Linked folders are folders (the walk visits each folder once); links never lead the
+    // engine to special files.
+    QCOMPARE(Entries.value("link-to-folder"),
+             FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    QCOMPARE(Entries.value("loop"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
     QCOMPARE(Entries.value("link-to-fifo"), FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT);
     QCOMPARE(Entries.value("link-to-device"), FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT);
     QCOMPARE(Entries.value("link-to-file"), FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT);

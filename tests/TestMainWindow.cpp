@@ -146,6 +146,7 @@ private slots:
     void SchedulesWhatCannotBeDeleted_data();
     void SchedulesWhatCannotBeDeleted();
     void DeletesTheFileALinkLeadsTo();
+    void ShowsNoTimeForAScanWithoutEvents();
     void TellsOnceOfNotedFilesThatStayForGood();
     void KeepsFindsThatArriveDuringTheDeletion();
     void StopsAScan();
@@ -666,6 +667,18 @@ void TestMainWindow::DeletesTheFileALinkLeadsTo() {
     QCOMPARE(Answer.Texts.size(), 1);
     QVERIFY(!QFile::exists(Payload));
     QVERIFY(!QFileInfo(Link).isSymLink());
+}
+
+// The time shown is that of this scan's last event: a scan that raised none took no time, and
+// shows neither an earlier scan's time nor the time of day.
+void TestMainWindow::ShowsNoTimeForAScanWithoutEvents() {
+    QVERIFY(QDir().mkpath(FFiles.path() + "/empty"));
+    TfrmClamAV Window;
+    Window.AddTargetRow(FFiles.path() + "/empty");
+    for (int Scans = 0; Scans < 2; ++Scans) {
+        Scan(Window);
+        QCOMPARE(W(Window).lblScanTime->text(), QString("00:00:00:000"));
+    }
 }
 
 // Files noted at an earlier run that can never be deleted are named once at the next start.

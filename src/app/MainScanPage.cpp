@@ -247,7 +247,8 @@ void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName
 
 void TfrmClamAV::ScannerError(const QString& Path, const QString& ErrorText) {
     static const QIcon ErrorImage(QStringLiteral(":/images/error.png"));
-    AddResultRow(Path, Translate("Error: ") + ErrorText, ErrorImage);
+    // The engine's texts have no translation and stay as they are; the scanner's own have.
+    AddResultRow(Path, Translate("Error: ") + Translate(ErrorText), ErrorImage);
 }
 
 void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {

@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "platform/ProgramPath.h"
+#include "settings/GnuGetText.h"
 
 #include <QtGlobal>
 #include <algorithm>
@@ -17,6 +18,9 @@ using namespace harkavel; // the file attribute bits
 namespace {
 constexpr int MaxDefaultWorkers = 8;
 constexpr int MaxWorkers = 64;
+// The rows of targets that are not scanned; the window shows them in the user's language.
+const QString NotFilesText = QStringLiteral(N_("Not scanned: a system file system, not files"));
+const QString NotAFileText = QStringLiteral(N_("Not scanned: not a regular file"));
 } // namespace
 
 int TVirusScanner::WorkerCount() {
@@ -78,9 +82,14 @@ void TVirusScanner::ScanTargets() {
             return;
         const TFileAttributes Attributes = GetFileAttributes(Target);
         // The device bit marks what must be neither read nor walked (FIFOs, devices, sockets,
-        // pseudo file systems); an unreadable path has every bit set and is tried as a folder.
-        if (Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DEVICE))
+        // pseudo file systems): a target the user ticked says so in its row rather than pass
+        // in silence. An unreadable path has every bit set and is tried as a folder.
+        if (Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DEVICE)) {
+            FCurrentPath = Target;
+            FErrorText = IsFolder(Target) ? NotFilesText : NotAFileText;
+            RaiseError();
             continue;
+        }
         if (Attributes & FILE_ATTRIBUTE_DIRECTORY)
             ScanFolder(Target);
         else
@@ -94,11 +103,12 @@ void TVirusScanner::ScanFolder(const QString& Folder) {
     TFileIdentity Identity;
     if (!ListFolder(Prefix, Entries, Identity))
         return;
-    // A folder mounted inside itself would make the walk endless: each folder is walked once
-    // on the way down.
-    if (FFoldersOnPath.contains(Identity))
+    // Linked folders are walked, and a link to a folder above or a folder mounted inside itself
+    // would make the walk endless: each folder is walked once in a scan, by whichever path
+    // reaches it first.
+    if (FFoldersWalked.contains(Identity))
         return;
-    FFoldersOnPath.insert(Identity);
+    FFoldersWalked.insert(Identity);
     for (const TSearchRec& Entry : std::as_const(Entries)) {
         if (Terminated())
             break;
@@ -109,7 +119,6 @@ void TVirusScanner::ScanFolder(const QString& Folder) {
         else
             ScanOneFile(Prefix + Entry.Name);
     }
-    FFoldersOnPath.remove(Identity);
 }
 
 void TVirusScanner::ScanOneFile(const QString& Path) {

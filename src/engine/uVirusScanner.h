@@ -84,6 +84,6 @@ private:
     QString FCurrentPath;
     QString FVirusName;
     QString FErrorText;
-    QSet<TFileIdentity> FFoldersOnPath; // the folders from the target down to the current one
+    QSet<TFileIdentity> FFoldersWalked; // every folder this scan has walked
     TFileStamp FFoundFile;              // main thread, during OnVirusFound
 };

@@ -82,13 +82,14 @@ TFileAttributes AttributesOfFollowed(const struct stat& Info) {
     return S_ISREG(Info.st_mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
 }
 
-// A link found in a listing: a link to a folder is never walked, a link to a special file is
-// never read, a link to a regular file or a dangling one is a file for the engine.
+// A link found in a listing leads where its target leads: a linked folder is walked like any
+// other (the walk visits each folder once, so a loop costs one visit), a link to a special
+// file is never read, a link to a regular file or a dangling one is a file for the engine.
 TFileAttributes AttributesOfListedLink(int Folder, const char* Name) {
     struct stat Target;
-    if (fstatat(Folder, Name, &Target, 0) != 0 || S_ISREG(Target.st_mode))
+    if (fstatat(Folder, Name, &Target, 0) != 0)
         return FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_REPARSE_POINT;
-    return FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+    return AttributesOfFollowed(Target) | FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
 TFileAttributes AttributesOfEntry(int Folder, const dirent* Entry) {
@@ -173,6 +174,11 @@ bool ReadRegularFile(const QString& Path, qint64 Limit, QByteArray& Bytes) {
     if (!Read)
         Bytes.clear();
     return Read;
+}
+
+bool IsFolder(const QString& Path) {
+    struct stat Info;
+    return stat(PathToNative(Path).constData(), &Info) == 0 && S_ISDIR(Info.st_mode);
 }
 
 TFileStamp StampOfFile(const QString& Path) {

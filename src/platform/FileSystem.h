@@ -5,8 +5,8 @@
 //
 // Attributes are a bit word. Besides the directory bit this layer sets the device bit for
 // everything the engine must never read and the walk must never enter: FIFOs (a read blocks
-// forever), devices, sockets, folders reached through a symbolic link (a link loop would never
-// end) and folders of pseudo file systems such as /proc and /sys.
+// forever), devices, sockets and folders of pseudo file systems such as /proc and /sys. Links
+// are followed, and carry the reparse-point bit besides what they lead to.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -41,6 +41,9 @@ inline constexpr TFileAttributes INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 // plain file, which the engine then fails to open); a path that cannot be read gives
 // INVALID_FILE_ATTRIBUTES.
 TFileAttributes GetFileAttributes(const QString& Path);
+
+// True for a folder, links followed (whether or not the walk may enter it).
+bool IsFolder(const QString& Path);
 
 // The last-write time of a file, in UTC; an invalid date-time when it cannot be read.
 QDateTime GetFileLastWriteTime(const QString& Path);

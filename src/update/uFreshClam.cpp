@@ -85,8 +85,7 @@ bool IsWholeDatabase(const QString& Path) {
         !File.seek(HeaderSize))
         return false;
     QCryptographicHash Digest(QCryptographicHash::Md5);
-    return Digest.addData(&File) &&
-           Digest.result().toHex() == QByteArray(Header->md5).toLower();
+    return Digest.addData(&File) && Digest.result().toHex() == QByteArray(Header->md5).toLower();
 }
 
 } // namespace
