@@ -24,7 +24,6 @@ constexpr qint64 CheckBodyLimit = HeaderSize + 1;
 constexpr uint32_t StatusHandleCreated = 60, StatusHandleClosing = 70;
 
 const QString DefaultMirror = QStringLiteral("database.clamav.net");
-const QString InstalledReport = QStringLiteral("Database %1 updated to version %2");
 
 QString FileNameOf(const QString& Path) {
     return Path.mid(Path.lastIndexOf(PathDelimiter) + 1);
@@ -177,7 +176,7 @@ void TFreshClamThread::Execute() {
         if (FLocalIsWhole)
             LocalHeader.reset(cl_cvdhead(PathToNative(Path).constData()));
         if (LocalHeader && LocalHeader->version >= RemoteHeader->version) {
-            Report(QStringLiteral("Database %1 is up-to-date").arg(FFileName), 0);
+            Report(UpdateOutcome::UpToDate.arg(FFileName), 0);
             continue;
         }
         QueueDownload(Path, Size, std::move(LocalHeader), std::move(RemoteHeader));
@@ -204,7 +203,7 @@ bool TFreshClamThread::CheckDatabase(const QString& Path, int32_t& Size,
         FHTTP->SetURL(DatabaseURL(Path));
     } catch (const EWinInetHTTPException& Error) {
         // An unusable mirror host ends the run here, but not without a word about it.
-        Report(QStringLiteral("Unable to check %1: %2").arg(FFileName, FailureText(Error)), 0);
+        Report(UpdateOutcome::CheckFailed.arg(FFileName, FailureText(Error)), 0);
         throw;
     }
     TCheckBody Body;
@@ -214,11 +213,11 @@ bool TFreshClamThread::CheckDatabase(const QString& Path, int32_t& Size,
         Candidate = ReadRemoteHeader(Body.Data(), Size, RemoteHeader);
     } catch (const EWinInetHTTPException& Error) {
         if (Error.StatusCode == 304)
-            Report(QStringLiteral("Database %1 is up-to-date").arg(FFileName), 0);
+            Report(UpdateOutcome::UpToDate.arg(FFileName), 0);
         else if (Body.Overflowed())
-            Report(QStringLiteral("The mirror has no valid copy of %1").arg(FFileName), 0);
+            Report(UpdateOutcome::NoValidCopy.arg(FFileName), 0);
         else if (!Terminated()) // a stop breaks the check off: nothing to say about the mirror
-            Report(QStringLiteral("Unable to check %1: %2").arg(FFileName, FailureText(Error)), 0);
+            Report(UpdateOutcome::CheckFailed.arg(FFileName, FailureText(Error)), 0);
     }
     FHTTP->Disconnect();
     return Candidate;
@@ -236,7 +235,7 @@ bool TFreshClamThread::ReadRemoteHeader(const QByteArray& Body, int32_t& Size,
     }
     if (RemoteHeader)
         return true;
-    Report(QStringLiteral("The mirror has no valid copy of %1").arg(FFileName), 0);
+    Report(UpdateOutcome::NoValidCopy.arg(FFileName), 0);
     return false;
 }
 
@@ -246,7 +245,7 @@ void TFreshClamThread::QueueDownload(const QString& Path, int32_t Size,
     auto Stream = std::make_unique<TFileReplacement>(Path);
     if (!Stream->Open()) {
         HARKAVEL_DEBUG_LINE(Path + QStringLiteral(": ") + Stream->ErrorText());
-        Report(QStringLiteral("Unable to open %1 for exclusive access").arg(FFileName), 0);
+        Report(UpdateOutcome::NotExclusive.arg(FFileName), 0);
         return;
     }
     FDownloads.push_back(TDownloadItem{Path, std::move(Stream), Size, std::move(LocalHeader),
@@ -281,10 +280,9 @@ void TFreshClamThread::DownloadDatabase(TDownloadItem& Item) {
         Item.Stream->Discard();
         EndItem();
         if (FItemTooLong)
-            Report(QStringLiteral("Downloaded %1 is damaged and was not installed").arg(FFileName),
-                   CurrentPercentage());
+            Report(UpdateOutcome::Damaged.arg(FFileName), CurrentPercentage());
         else if (!Terminated())
-            Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, FailureText(Error)),
+            Report(UpdateOutcome::DownloadFailed.arg(FFileName, FailureText(Error)),
                    CurrentPercentage());
         return;
     }
@@ -306,14 +304,13 @@ void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
     TFileReplacement& Stream = *Item.Stream;
     if (!Stream.CutAtPosition()) {
         Stream.Discard();
-        Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, Stream.ErrorText()),
+        Report(UpdateOutcome::DownloadFailed.arg(FFileName, Stream.ErrorText()),
                CurrentPercentage());
         return;
     }
     if (!IsDownloadIntact(Item)) {
         Stream.Discard();
-        Report(QStringLiteral("Downloaded %1 is damaged and was not installed").arg(FFileName),
-               CurrentPercentage());
+        Report(UpdateOutcome::Damaged.arg(FFileName), CurrentPercentage());
         return;
     }
     if (Terminated()) {
@@ -322,11 +319,11 @@ void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
     }
     if (!Stream.Install()) {
         Stream.Discard();
-        Report(QStringLiteral("Unable to download %1: %2").arg(FFileName, Stream.ErrorText()),
+        Report(UpdateOutcome::DownloadFailed.arg(FFileName, Stream.ErrorText()),
                CurrentPercentage());
         return;
     }
-    Report(InstalledReport.arg(FFileName, QString::number(Item.RemoteHeader->version)),
+    Report(UpdateOutcome::Installed.arg(FFileName, QString::number(Item.RemoteHeader->version)),
            CurrentPercentage());
 }
 

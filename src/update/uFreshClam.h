@@ -50,6 +50,20 @@ QStringList DefaultDatabases();
 // True for the journal line of a database that the run has installed.
 bool IsInstalledReport(const QString& JournalText);
 
+// The lines that end a database's part of the journal, one per database and update: %1 the
+// database's file name, %2 the version or the reason.
+namespace UpdateOutcome {
+inline const QString UpToDate = QStringLiteral("Database %1 is up-to-date");
+inline const QString Installed = QStringLiteral("Database %1 updated to version %2");
+inline const QString CheckFailed = QStringLiteral("Unable to check %1: %2");
+inline const QString NoValidCopy = QStringLiteral("The mirror has no valid copy of %1");
+inline const QString NotExclusive = QStringLiteral("Unable to open %1 for exclusive access");
+inline const QString DownloadFailed = QStringLiteral("Unable to download %1: %2");
+inline const QString Damaged = QStringLiteral("Downloaded %1 is damaged and was not installed");
+inline const QStringList All = {UpToDate,     Installed,      CheckFailed, NoValidCopy,
+                                NotExclusive, DownloadFailed, Damaged};
+} // namespace UpdateOutcome
+
 // Failing statuses of Start and Cancel.
 inline constexpr uint16_t UpdateInProgressCode = 513; // "Update is already in-progress"
 inline constexpr uint16_t NothingToCancelCode = 514;  // "There is nothing to cancel"

@@ -3,6 +3,10 @@
 #include "UpdateRecord.h"
 
 #include "platform/Thread.h"
+#include "update/uFreshClam.h"
+
+#include <QRegularExpression>
+#include <algorithm>
 
 #include <QDir>
 
@@ -37,14 +41,22 @@ QStringList TUpdateRecord::Journal() const {
 }
 
 QStringList TUpdateRecord::Outcomes() const {
-    static const QStringList Openings = {"Database ", "Unable to ", "The mirror ", "Downloaded "};
+    static const QList<QRegularExpression> Shapes = [] {
+        QList<QRegularExpression> List;
+        for (const QString& Format : UpdateOutcome::All) {
+            QStringList Pieces;
+            for (const QString& Piece : Format.split(QRegularExpression("%[12]")))
+                Pieces << QRegularExpression::escape(Piece);
+            List << QRegularExpression("^" + Pieces.join(".+") + "$");
+        }
+        return List;
+    }();
     QStringList Lines;
     for (const QString& Line : Journal())
-        for (const QString& Opening : Openings)
-            if (Line.startsWith(Opening)) {
-                Lines << Line;
-                break;
-            }
+        if (std::any_of(Shapes.begin(), Shapes.end(), [&](const QRegularExpression& Shape) {
+                return Shape.match(Line).hasMatch();
+            }))
+            Lines << Line;
     return Lines;
 }
 
