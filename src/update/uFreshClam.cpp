@@ -74,17 +74,20 @@ QString FailureText(const EWinInetHTTPException& Error) {
 // A local database counts only when its header reads and its body still has the digest the
 // header names: a file cut short keeps a readable header, and would otherwise be called up to
 // date for ever, by its date or by its version. (The signature is checked when a download is
-// installed; here only damage since then matters.)
-bool IsWholeDatabase(const QString& Path) {
+// installed; here only damage since then matters.) The header of a whole one, else none.
+TDownloadItem::THeader WholeDatabaseHeader(const QString& Path) {
+    TDownloadItem::THeader None(nullptr, &cl_cvdfree);
     if (!PathExists(Path))
-        return false;
-    const TDownloadItem::THeader Header(cl_cvdhead(PathToNative(Path).constData()), &cl_cvdfree);
+        return None;
+    TDownloadItem::THeader Header(cl_cvdhead(PathToNative(Path).constData()), &cl_cvdfree);
     QFile File(Path);
     if (!Header || Header->md5 == nullptr || !File.open(QIODevice::ReadOnly) ||
         !File.seek(HeaderSize))
-        return false;
+        return None;
     QCryptographicHash Digest(QCryptographicHash::Md5);
-    return Digest.addData(&File) && Digest.result().toHex() == QByteArray(Header->md5).toLower();
+    if (!Digest.addData(&File) || Digest.result().toHex() != QByteArray(Header->md5).toLower())
+        return None;
+    return Header;
 }
 
 } // namespace
@@ -167,14 +170,12 @@ void TFreshClamThread::Execute() {
         if (Terminated())
             return;
         FFileName = FileNameOf(Path);
-        FLocalIsWhole = IsWholeDatabase(Path);
+        TDownloadItem::THeader LocalHeader = WholeDatabaseHeader(Path);
+        FLocalIsWhole = LocalHeader != nullptr;
         int32_t Size = 0;
         TDownloadItem::THeader RemoteHeader(nullptr, &cl_cvdfree);
         if (!CheckDatabase(Path, Size, RemoteHeader))
             continue;
-        TDownloadItem::THeader LocalHeader(nullptr, &cl_cvdfree);
-        if (FLocalIsWhole)
-            LocalHeader.reset(cl_cvdhead(PathToNative(Path).constData()));
         if (LocalHeader && LocalHeader->version >= RemoteHeader->version) {
             Report(UpdateOutcome::UpToDate.arg(FFileName), 0);
             continue;

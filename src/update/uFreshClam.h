@@ -152,7 +152,7 @@ private:
     int64_t FItemSize = 0;   // the current item's size, never below 0
     int64_t FItemReceived = 0;
     bool FItemTooLong = false;  // the body went past the size the check announced
-    bool FLocalIsWhole = false; // the database being checked passes the library's own check
+    bool FLocalIsWhole = false; // the database being checked still has its header's digest
     bool FDownloading = false;
 };
 
