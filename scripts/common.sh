@@ -9,7 +9,7 @@ HARKAVEL_BUILD=${HARKAVEL_BUILD:-$HARKAVEL_ROOT/build}
 HARKAVEL_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
-    libclamav-dev clamav clamav-testfiles
+    libclamav-dev clamav clamav-freshclam clamav-testfiles
     gettext desktop-file-utils appstream lintian reuse clamav-daemon clamdscan
     libcurl4-openssl-dev curl nginx-light openssl ca-certificates
 )

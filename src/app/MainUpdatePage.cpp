@@ -11,6 +11,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Thread.h"
 #include "settings/GetTextIgnores.h"
+#include "update/uSignatureNetwork.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -60,7 +61,7 @@ QString ShortStringText(const uint8_t (&Field)[256]) {
 }
 
 IFreshClam* NewFreshClam() {
-    return FreshClamFactory ? FreshClamFactory() : new TFreshClam;
+    return FreshClamFactory ? FreshClamFactory() : NewUpdateService();
 }
 
 } // namespace

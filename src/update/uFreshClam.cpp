@@ -97,6 +97,16 @@ QString DefaultMirrorHost() {
     return Override.isEmpty() ? DefaultMirror : Override;
 }
 
+void RemoveOtherForm(const QString& InstalledPath) {
+    QString Other;
+    if (InstalledPath.endsWith(QLatin1String(".cvd")))
+        Other = InstalledPath.chopped(4) + QStringLiteral(".cld");
+    else if (InstalledPath.endsWith(QLatin1String(".cld")))
+        Other = InstalledPath.chopped(4) + QStringLiteral(".cvd");
+    if (!Other.isEmpty() && PathExists(Other) && !QFile::remove(Other))
+        HARKAVEL_DEBUG_LINE(QStringLiteral("Unable to remove ") + Other);
+}
+
 bool IsInstalledReport(const QString& JournalText) {
     // InstalledReport's shape: the thread's own texts are never translated.
     static const QRegularExpression Pattern(
@@ -114,7 +124,7 @@ QStringList DefaultDatabases() {
 TFreshClamThread::TFreshClamThread(const TSafeArray* Databases, const QString& Server,
                                    const QString& ProxyServer, uint16_t ProxyPort,
                                    const QString& ProxyUserName, const QString& ProxyPassword)
-    : TThread(true), FHTTP(std::make_unique<TWinInetHTTP>()) {
+    : FHTTP(std::make_unique<TWinInetHTTP>()) {
     SafeArrayToStrings(Databases, FDatabases);
     FServer = Server;
     while (FServer.endsWith(u'/') || FServer.endsWith(u'\\'))
@@ -162,6 +172,11 @@ void TFreshClamThread::CancelAndWait() {
 }
 
 void TFreshClamThread::Execute() {
+    UpdateDatabases();
+    FFolderLocks.clear(); // the next update may start before this thread object is freed
+}
+
+void TFreshClamThread::UpdateDatabases() {
     InitEngineLibrary(); // the signature check of a download needs the engine library
     FTotalSize = 0;
     FDownloads.clear();
@@ -170,8 +185,11 @@ void TFreshClamThread::Execute() {
         if (Terminated())
             return;
         FFileName = FileNameOf(Path);
-        TDownloadItem::THeader LocalHeader = WholeDatabaseHeader(Path);
-        FLocalIsWhole = LocalHeader != nullptr;
+        if (!LockFolderOf(Path)) {
+            Report(UpdateOutcome::NotExclusive.arg(FFileName), 0);
+            continue;
+        }
+        TDownloadItem::THeader LocalHeader = NewestLocalHeader(Path);
         int32_t Size = 0;
         TDownloadItem::THeader RemoteHeader(nullptr, &cl_cvdfree);
         if (!CheckDatabase(Path, Size, RemoteHeader))
@@ -186,6 +204,41 @@ void TFreshClamThread::Execute() {
         FDownloading = true;
         DownloadDatabases();
     }
+}
+
+// Another update of the same folder, by this program or another copy of it and by either way
+// of updating, would race this one for the same files: the folder stays locked to the end.
+bool TFreshClamThread::LockFolderOf(const QString& Path) {
+    const QString Folder = Path.left(Path.lastIndexOf(PathDelimiter) + 1);
+    auto [Entry, Added] = FFolderLocks.try_emplace(Folder);
+    if (Added) {
+        auto Lock = std::make_unique<TFolderLock>();
+        if (Lock->Acquire(Folder.isEmpty() ? QStringLiteral(".") : Folder))
+            Entry->second = std::move(Lock);
+        else
+            HARKAVEL_DEBUG_LINE(Folder + QStringLiteral(": ") + Lock->ErrorText());
+    }
+    return Entry->second != nullptr;
+}
+
+// The local version is the higher of the database's two forms: daily.cvd as a mirror serves
+// it, and daily.cld as ClamAV's own updater leaves it after patches. Only a whole .cvd gives
+// its date for If-Modified-Since: a .cld's date is that of its last patch, not the mirror's.
+TDownloadItem::THeader TFreshClamThread::NewestLocalHeader(const QString& Path) {
+    TDownloadItem::THeader Header = WholeDatabaseHeader(Path);
+    FLocalIsWhole = Header != nullptr;
+    if (!Path.endsWith(QLatin1String(".cvd")))
+        return Header;
+    const QString Patched = Path.chopped(4) + QStringLiteral(".cld");
+    if (!PathExists(Patched))
+        return Header;
+    TDownloadItem::THeader PatchedHeader(cl_cvdhead(PathToNative(Patched).constData()),
+                                         &cl_cvdfree);
+    if (PatchedHeader && (!Header || PatchedHeader->version > Header->version)) {
+        FLocalIsWhole = false;
+        return PatchedHeader;
+    }
+    return Header;
 }
 
 QString TFreshClamThread::DatabaseURL(const QString& Path) const {
@@ -324,6 +377,7 @@ void TFreshClamThread::InstallDownload(TDownloadItem& Item) {
                CurrentPercentage());
         return;
     }
+    RemoveOtherForm(Item.Path);
     Report(UpdateOutcome::Installed.arg(FFileName, QString::number(Item.RemoteHeader->version)),
            CurrentPercentage());
 }
@@ -381,7 +435,7 @@ void TFreshClamThread::Report(const QString& JournalText, int32_t Percent) {
 // --- The service -----------------------------------------------------------------------------
 
 TFreshClam::~TFreshClam() {
-    TFreshClamThread* Thread = FThread.load();
+    TUpdateRun* Thread = FThread.load();
     if (Thread == nullptr)
         return;
     if (FNotifying)
@@ -412,8 +466,8 @@ HRESULT TFreshClam::Start(const TSafeArray* Databases, const QString& Server,
             Default = StringsToSafeArray(DefaultDatabases());
             Databases = Default.get();
         }
-        auto Thread = std::make_unique<TFreshClamThread>(Databases, Server, ProxyServer, ProxyPort,
-                                                         ProxyUserName, ProxyPassword);
+        std::unique_ptr<TUpdateRun> Thread =
+            NewRun(Databases, Server, ProxyServer, ProxyPort, ProxyUserName, ProxyPassword);
         Thread->OnTerminate = [this](TThread*) { ThreadTerminated(); };
         Thread->OnProgress = [this](void*, const QString& JournalText, const QString& FileName,
                                     int32_t Percent) {
@@ -444,15 +498,23 @@ HRESULT TFreshClam::Cancel() {
             // Inside the termination handler the run is over but for that handler; it counts
             // as active until the handler returns (a Start there is refused), and
             // ThreadTerminated clears it then.
-            if (TFreshClamThread* Thread = FThread.load())
+            if (TUpdateRun* Thread = FThread.load())
                 Thread->Terminate();
             return;
         }
-        if (TFreshClamThread* Thread = FThread.load())
+        if (TUpdateRun* Thread = FThread.load())
             Thread->CancelAndWait();
         FRunning = false;
         FThread.exchange(nullptr);
     });
+}
+
+std::unique_ptr<TUpdateRun> TFreshClam::NewRun(const TSafeArray* Databases, const QString& Server,
+                                               const QString& ProxyServer, uint16_t ProxyPort,
+                                               const QString& ProxyUserName,
+                                               const QString& ProxyPassword) {
+    return std::make_unique<TFreshClamThread>(Databases, Server, ProxyServer, ProxyPort,
+                                              ProxyUserName, ProxyPassword);
 }
 
 TFreshClamProgressEvent TFreshClam::GetOnProgress() {
@@ -504,7 +566,7 @@ void TFreshClam::ThreadProgress(const QString& JournalText, const QString& FileN
 // An error of a registered handler goes no further than this: the run is asked to stop and
 // the error is written to the debug output.
 void TFreshClam::StopAfterHandlerError(const char* Routine, unsigned Line) {
-    if (TFreshClamThread* Thread = FThread.load())
+    if (TUpdateRun* Thread = FThread.load())
         Thread->Terminate();
     OutputDebugLocation(__FILE__, Line, Routine,
                         u'"' + ExceptionMessage(std::current_exception()) + u'"');

@@ -15,6 +15,7 @@
 
 #include "net/uWinInetHttp.h"
 #include "platform/FileReplacement.h"
+#include "platform/FolderLock.h"
 #include "platform/Interfaces.h"
 #include "platform/Thread.h"
 #include "uUtility.h"
@@ -25,6 +26,7 @@
 #include <clamav.h>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -99,8 +101,25 @@ struct TDownloadItem {
     THeader RemoteHeader{nullptr, &cl_cvdfree};
 };
 
-// One update run; frees itself after its end notification when the service sets it to.
-class TFreshClamThread : public TThread {
+// One update run on a thread of its own, whichever way it updates; frees itself after its end
+// notification when the service sets it to.
+class TUpdateRun : public TThread {
+public:
+    TUpdateRun() : TThread(true) {}
+
+    TFreshClamProgressEvent OnProgress; // called on the update thread; Sender is the run
+
+    // Main thread: stop request, the work in progress broken off, then a wait for the end.
+    // The run may be gone when it returns.
+    virtual void CancelAndWait() = 0;
+};
+
+// Removes the other form of a database just installed (daily.cld beside a new daily.cvd, and
+// the other way round): the engine would load both, and the older one would be kept for ever.
+void RemoveOtherForm(const QString& InstalledPath);
+
+// The designed run: the program's own HTTP client against a mirror.
+class TFreshClamThread : public TUpdateRun {
 public:
     // Main thread. The list is copied; Server may carry "http://" and trailing slashes.
     TFreshClamThread(const TSafeArray* Databases, const QString& Server, const QString& ProxyServer,
@@ -108,11 +127,8 @@ public:
                      const QString& ProxyPassword);
     ~TFreshClamThread() override;
 
-    TFreshClamProgressEvent OnProgress; // called on the update thread; Sender is the thread
-
     // Main thread: stop request, the request in progress broken off, then a wait for the end.
-    // The thread may be gone when it returns.
-    void CancelAndWait();
+    void CancelAndWait() override;
 
     const QString& Server() const { return FServer; }
     const TWinInetHTTP& HTTP() const { return *FHTTP; }
@@ -122,6 +138,9 @@ protected:
 
 private:
     // All on the update thread.
+    void UpdateDatabases();
+    bool LockFolderOf(const QString& Path);
+    TDownloadItem::THeader NewestLocalHeader(const QString& Path);
     bool CheckDatabase(const QString& Path, int32_t& Size, TDownloadItem::THeader& RemoteHeader);
     bool ReadRemoteHeader(const QByteArray& Body, int32_t& Size,
                           TDownloadItem::THeader& RemoteHeader);
@@ -141,6 +160,9 @@ private:
     void FreeDownloads();
 
     QStringList FDatabases;
+    // The folders of the databases, each locked for the whole run; null for one that another
+    // update holds.
+    std::map<QString, std::unique_ptr<TFolderLock>> FFolderLocks;
     QString FServer;
     std::unique_ptr<TWinInetHTTP> FHTTP;
     QString FFileName;
@@ -174,6 +196,13 @@ public:
     void SetOnTerminate(TFreshClamTerminateEvent Handler) override;
     void SetOnProgress(TFreshClamProgressEvent Handler) override;
 
+protected:
+    // The run that Start starts: the designed thread against the mirror. Main thread.
+    virtual std::unique_ptr<TUpdateRun> NewRun(const TSafeArray* Databases, const QString& Server,
+                                               const QString& ProxyServer, uint16_t ProxyPort,
+                                               const QString& ProxyUserName,
+                                               const QString& ProxyPassword);
+
 private:
     void ThreadTerminated(); // main thread, once per run
     void ThreadProgress(const QString& JournalText, const QString& FileName,
@@ -188,5 +217,5 @@ private:
     TFreshClamProgressEvent FOnProgress;
     // Not owning: the thread frees itself. Cleared only by exchange, as the update thread reads
     // it to stop itself after a failed progress handler.
-    std::atomic<TFreshClamThread*> FThread{nullptr};
+    std::atomic<TUpdateRun*> FThread{nullptr};
 };
