@@ -83,8 +83,8 @@ bool TChildProcess::Start(const QString& Program, const QStringList& Arguments) 
     posix_spawnattr_init(&Attributes);
     // Its own session: a signal to its group reaches what it forks, and a terminal's Ctrl+C
     // reaches only us.
-    posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&Attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     sigset_t Signals;
     sigemptyset(&Signals);
     posix_spawnattr_setsigmask(&Attributes, &Signals);
@@ -136,8 +136,8 @@ TChildProcess::TRead TChildProcess::Read(QByteArray& Output, int TimeoutMs) {
 
 void TChildProcess::Wake() {
     const char Byte = 1;
-    if (FWakeWrite >= 0)
-        [[maybe_unused]] const ssize_t Written = write(FWakeWrite, &Byte, 1);
+    if (FWakeWrite >= 0) [[maybe_unused]]
+        const ssize_t Written = write(FWakeWrite, &Byte, 1);
 }
 
 void TChildProcess::SignalGroup(int Signal) {
@@ -166,17 +166,28 @@ bool TChildProcess::WaitForExit(int TimeoutMs) {
 void TChildProcess::Stop(int Signal, int GraceMs) {
     if (!Running())
         return;
-    SignalGroup(Signal);
-    if (WaitForExit(GraceMs))
-        return;
-    SignalGroup(SIGKILL);
-    WaitForExit(60000); // SIGKILL cannot be refused; only a hung kernel call delays it
+    const pid_t Group = FPid;
+    using namespace std::chrono;
+    const auto Deadline = steady_clock::now() + milliseconds(GraceMs);
+    kill(-Group, Signal);
+    // The child may have forked helpers that outlive it for a moment: the group must be empty
+    // before we go, or one of them would go on writing into the folder.
+    while (!WaitForExit(1) || kill(-Group, 0) == 0) {
+        if (steady_clock::now() >= Deadline) {
+            kill(-Group, SIGKILL);
+            break;
+        }
+    }
     if (Running()) {
         int Status = 0;
-        waitpid(FPid, &Status, 0);
+        waitpid(FPid, &Status, 0); // SIGKILL cannot be refused
         FExitCode = DecodeStatus(Status);
         FPid = -1;
     }
+    // What is left of the group has been killed: its members are gone as soon as the kernel
+    // has torn them down, which a short wait covers.
+    for (int Round = 0; Round < 1000 && kill(-Group, 0) == 0; ++Round)
+        std::this_thread::sleep_for(milliseconds(1));
 }
 
 QString FindProgramOnPath(const QString& Program) {

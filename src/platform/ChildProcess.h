@@ -45,8 +45,8 @@ private:
     void ClosePipe();
 
     pid_t FPid = -1;
-    int FOutput = -1;     // read end of the child's output
-    int FWakeRead = -1;   // self-pipe that Wake writes to
+    int FOutput = -1;   // read end of the child's output
+    int FWakeRead = -1; // self-pipe that Wake writes to
     int FWakeWrite = -1;
     int FExitCode = -1;
     QString FErrorText;

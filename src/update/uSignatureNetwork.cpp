@@ -30,7 +30,10 @@ constexpr int ReadSliceMs = 200;  // how often the read loop looks at the stop r
 // $HARKAVEL_SIGNATURE_NETWORK: a local stand-in of the network for tests and benchmarks. It is
 // asked as the network is (a DatabaseMirror, with patches), but never through DNS.
 QString NetworkOverride() {
-    return qEnvironmentVariable("HARKAVEL_SIGNATURE_NETWORK").trimmed();
+    QString Url = qEnvironmentVariable("HARKAVEL_SIGNATURE_NETWORK").trimmed();
+    while (Url.endsWith(u'/')) // freshclam appends "/daily.cvd" to what it is given
+        Url.chop(1);
+    return Url;
 }
 
 QString BaseOf(const QString& Path) {
@@ -67,9 +70,9 @@ bool IsSoundDatabase(const QString& Path) {
     if (Engine == nullptr)
         return false;
     unsigned int Signatures = 0;
-    const bool Loaded = cl_load(Native.constData(), Engine, &Signatures, CL_DB_STDOPT) ==
-                            CL_SUCCESS &&
-                        Signatures > 0;
+    const bool Loaded =
+        cl_load(Native.constData(), Engine, &Signatures, CL_DB_STDOPT) == CL_SUCCESS &&
+        Signatures > 0;
     cl_engine_free(Engine);
     return Loaded;
 }
@@ -96,7 +99,8 @@ double ByteCount(const QString& Number, const QString& Unit) {
 
 // The cool-down's end as freshclam prints it (local time, no zone), as the user reads times.
 QString LocalTimeText(const QString& Text) {
-    const QDateTime Time = QDateTime::fromString(Text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime Time =
+        QDateTime::fromString(Text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     return Time.isValid() ? QLocale::system().toString(Time, QLocale::ShortFormat) : Text.trimmed();
 }
 
@@ -230,8 +234,7 @@ bool TFreshClamOutput::ReadOutcome(const QString& Line) {
 // The lines about this computer and the network, not one database: each is said once, ends
 // the database at hand and covers the ones still waiting.
 bool TFreshClamOutput::ReadNetworkLine(const QString& Line) {
-    static const QRegularExpression CoolDown(
-        QStringLiteral("on cool-down until after: (.+)$"));
+    static const QRegularExpression CoolDown(QStringLiteral("on cool-down until after: (.+)$"));
     const QRegularExpressionMatch Match = CoolDown.match(Line);
     if (Match.hasMatch()) {
         if (!std::exchange(FCoolDownSaid, true))
@@ -259,6 +262,8 @@ void TFreshClamOutput::Finish(int ExitCode, bool Cancelled) {
         QString Reason = !Database.Reason.isEmpty() ? Database.Reason : FRunReason;
         if (Reason.isEmpty())
             Reason = QStringLiteral("freshclam ended with exit code %1").arg(ExitCode);
+        if (Database.State == TDatabase::Waiting) // freshclam gives up at the first failure
+            Reason = QStringLiteral("the update stopped before it (%1)").arg(Reason);
         FCurrent = &Database;
         const QString Name = Database.Name + QStringLiteral(".cvd");
         EndCurrent(Database.State == TDatabase::Downloading
@@ -375,19 +380,18 @@ bool TSignatureNetworkUpdate::CopySystemDatabase(const QString& Base) {
     QTemporaryDir Staging(FFolder + QStringLiteral(".harkavel-copy-XXXXXX"));
     const QString Copy = Staging.filePath(Name);
     QFile In(Source), Out(Copy);
-    bool Copied = Staging.isValid() && In.open(QIODevice::ReadOnly) &&
-                  Out.open(QIODevice::WriteOnly);
+    bool Copied =
+        Staging.isValid() && In.open(QIODevice::ReadOnly) && Out.open(QIODevice::WriteOnly);
     QByteArray Block;
     while (Copied && !Terminated() && !(Block = In.read(1 << 20)).isEmpty())
         Copied = Out.write(Block) == Block.size();
-    Copied = Copied && In.error() == QFileDevice::NoError && Out.flush() &&
-             fsync(Out.handle()) == 0;
+    Copied =
+        Copied && In.error() == QFileDevice::NoError && Out.flush() && fsync(Out.handle()) == 0;
     Out.close();
     if (Terminated())
         return false;
     const THeader Header = HeaderOf(Copy);
-    if (!Copied || !Header || !IsSoundDatabase(Copy) ||
-        !QFile::rename(Copy, FFolder + Name)) {
+    if (!Copied || !Header || !IsSoundDatabase(Copy) || !QFile::rename(Copy, FFolder + Name)) {
         Report(QStringLiteral("Did not copy %1 from %2: it could not be copied whole, or it is "
                               "damaged")
                    .arg(Name, SystemDatabaseFolder()),
@@ -435,10 +439,9 @@ void TSignatureNetworkUpdate::RunUpdater(const QString& Program, const QString& 
         Arguments << QStringLiteral("--update-db=") + Base;
     if (!NetworkOverride().isEmpty())
         Arguments << QStringLiteral("--no-dns");
-    TFreshClamOutput Output(FNames, [this](const QString& JournalText, const QString& FileName,
-                                           int32_t Percent) {
-        Report(JournalText, FileName, Percent);
-    });
+    TFreshClamOutput Output(FNames,
+                            [this](const QString& JournalText, const QString& FileName,
+                                   int32_t Percent) { Report(JournalText, FileName, Percent); });
     if (!FChild.Start(Program, Arguments)) {
         ReportEach(UpdateOutcome::CheckFailed.arg(QStringLiteral("%1"), FChild.ErrorText()));
         return;

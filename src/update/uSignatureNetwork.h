@@ -27,13 +27,14 @@ namespace NetworkOutcome {
 // %1: the time it names, as the user reads it.
 inline const QString CoolDown =
     QStringLiteral("The signature network asks to wait until %1 before the next update");
-inline const QString Refused = QStringLiteral(
-    "The signature network refused this computer (403): it blocks some networks and "
-    "out-of-date versions of ClamAV");
+inline const QString Refused =
+    QStringLiteral("The signature network refused this computer (403): it blocks some networks and "
+                   "out-of-date versions of ClamAV");
 inline const QString NoLatestPatch =
     QStringLiteral("The signature network has not published the latest patch yet");
 inline const QString UpdaterMissing = QStringLiteral(
     "ClamAV's updater freshclam is not installed: install the package clamav-freshclam");
+inline const QStringList All = {CoolDown, Refused, NoLatestPatch, UpdaterMissing};
 } // namespace NetworkOutcome
 
 // The service for an update: the designed thread against $HARKAVEL_MIRROR when it is set, else
@@ -113,8 +114,8 @@ private:
     void Report(const QString& JournalText, const QString& FileName, int32_t Percent);
     void ReportEach(const QString& Format);
 
-    QString FFolder;      // the database folder, with a trailing delimiter
-    QStringList FNames;   // "daily", "main"
+    QString FFolder;    // the database folder, with a trailing delimiter
+    QStringList FNames; // "daily", "main"
     TFolderLock FLock;
     TChildProcess FChild; // Wake is called from the main thread
 };

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <arpa/inet.h>
@@ -127,6 +128,12 @@ http {
         location = /upload { client_max_body_size 10m; client_body_buffer_size 1m; return 200 "ok"; }
         location = /unavailable { return 503; }
         location /slow/ { alias %1/root/; limit_rate 100k; }
+        # The official network's refusals, which it gives a download but not a check.
+        location /refused/ { alias %1/root/; if ($http_range = "") { return 403; } }
+        location /limited/ {
+            alias %1/root/;
+            if ($http_range = "") { add_header Retry-After 3600 always; return 429; }
+        }
     }
     server {
         listen 127.0.0.1:%3 ssl;
@@ -177,6 +184,7 @@ QString TNginxMirror::TlsUrl(const QString& Path) const {
 
 bool TNginxMirror::Serve(const QString& Name, const QByteArray& Bytes) {
     QFile File(Root() + "/" + Name);
+    QDir().mkpath(QFileInfo(File).path());
     if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate) || File.write(Bytes) != Bytes.size())
         return false;
     File.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);

@@ -4,6 +4,7 @@
 
 #include "platform/Thread.h"
 #include "update/uFreshClam.h"
+#include "update/uSignatureNetwork.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -43,7 +44,7 @@ QStringList TUpdateRecord::Journal() const {
 QStringList TUpdateRecord::Outcomes() const {
     static const QList<QRegularExpression> Shapes = [] {
         QList<QRegularExpression> List;
-        for (const QString& Format : UpdateOutcome::All) {
+        for (const QString& Format : UpdateOutcome::All + NetworkOutcome::All) {
             QStringList Pieces;
             for (const QString& Piece : Format.split(QRegularExpression("%[12]")))
                 Pieces << QRegularExpression::escape(Piece);
@@ -68,8 +69,8 @@ QList<int32_t> TUpdateRecord::Percents() const {
 }
 
 HRESULT StartUpdate(TInterfacePtr<IFreshClam>& Service, TUpdateRecord& Record,
-                    const QString& Server, const QStringList& Databases) {
-    Service = TInterfacePtr<IFreshClam>(new TFreshClam);
+                    const QString& Server, const QStringList& Databases, IFreshClam* Instance) {
+    Service = TInterfacePtr<IFreshClam>(Instance ? Instance : new TFreshClam);
     Record.Attach(*Service.Get());
     const std::unique_ptr<TSafeArray> List =
         Databases.isEmpty() ? nullptr : StringsToSafeArray(Databases);

@@ -41,9 +41,11 @@ private:
     std::atomic<bool> FReportsOffMainThread{true};
 };
 
-// A service with a recorder attached, started on Databases (none: the default list).
+// A service (Instance, else a new TFreshClam) with a recorder attached, started on Databases
+// (none: the default list).
 HRESULT StartUpdate(TInterfacePtr<IFreshClam>& Service, TUpdateRecord& Record,
-                    const QString& Server, const QStringList& Databases = {});
+                    const QString& Server, const QStringList& Databases = {},
+                    IFreshClam* Instance = nullptr);
 
 // The temporary files of unfinished downloads in Folder.
 QStringList TemporaryDownloads(const QString& Folder);
