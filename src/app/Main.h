@@ -146,6 +146,7 @@ private:
     void actStopScanExecute();
     void actDeleteVirusesExecute();
     void ScannerProgress(const QString& Path);
+    void ScannerLoadProgress(int Percent);
     void ScheduleScanDisplay();
     void ShowScanState();
     void AddResultRow(const QString& Caption, const QString& Information, const QIcon& Image);

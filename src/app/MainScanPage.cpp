@@ -208,6 +208,9 @@ void TfrmClamAV::actStartScanExecute() {
     FVirusScanner->OnError = [this](TVirusScanner*, const QString& Path, const QString& Text) {
         RunGuarded([&] { ScannerError(Path, Text); });
     };
+    FVirusScanner->OnLoadProgress = [this](TVirusScanner*, int Percent) {
+        RunGuarded([&] { ScannerLoadProgress(Percent); });
+    };
     FVirusScanner->OnTerminate = [this](TThread* Sender) {
         RunGuarded([&] { ScannerTerminate(static_cast<TVirusScanner*>(Sender)); });
     };
@@ -223,6 +226,11 @@ void TfrmClamAV::actStartScanExecute() {
 void TfrmClamAV::actStopScanExecute() {
     if (FVirusScanner != nullptr)
         FVirusScanner->Stop();
+}
+
+void TfrmClamAV::ScannerLoadProgress(int Percent) {
+    StatusPanel1->setText(Translate("Loading signature databases...") +
+                          QStringLiteral(" %1%").arg(Percent));
 }
 
 void TfrmClamAV::ScannerProgress(const QString& Path) {

@@ -5,9 +5,31 @@
 #include "LibClamAV.h"
 #include "platform/Exceptions.h"
 
+#include <algorithm>
+
 namespace {
 // Read and written only by AccessInstance.
 std::atomic<TClamDatabase*> StoredInstance{nullptr};
+
+using TLoadProgress = std::function<void(int Percent)>;
+
+// Reading the signatures takes most of a load; compiling them the rest.
+constexpr int ReadingShare = 80;
+
+int PercentOf(size_t Total, size_t Done, int From, int Share) {
+    return Total == 0 ? From : From + int(std::min(Done, Total) * size_t(Share) / Total);
+}
+
+cl_error_t ReadingProgress(size_t Total, size_t Done, void* Context) {
+    (*static_cast<const TLoadProgress*>(Context))(PercentOf(Total, Done, 0, ReadingShare));
+    return CL_SUCCESS;
+}
+
+cl_error_t CompilingProgress(size_t Total, size_t Done, void* Context) {
+    (*static_cast<const TLoadProgress*>(Context))(
+        PercentOf(Total, Done, ReadingShare, 100 - ReadingShare));
+    return CL_SUCCESS;
+}
 } // namespace
 
 TClamDatabase::~TClamDatabase() {
@@ -44,7 +66,7 @@ void TClamDatabase::ReleaseInstance() {
     delete AccessInstance(0);
 }
 
-int TClamDatabase::Load(QByteArray Folder) {
+int TClamDatabase::Load(QByteArray Folder, const TLoadProgress& Progress) {
     if (IsLoaded())
         return CL_SUCCESS;
     std::lock_guard Guard(FLock);
@@ -60,6 +82,12 @@ int TClamDatabase::Load(QByteArray Folder) {
         return CL_EMEM;
     FEngine.store(Engine);
 
+    if (Progress) {
+        // The context is Progress itself, which outlives the load and the compile below.
+        void* Context = const_cast<TLoadProgress*>(&Progress);
+        cl_engine_set_clcb_sigload_progress(Engine, &ReadingProgress, Context);
+        cl_engine_set_clcb_engine_compile_progress(Engine, &CompilingProgress, Context);
+    }
     unsigned int Count = FSignatureCount.load();
     int Status = SetScanLimits(Engine);
     if (Status == CL_SUCCESS)
@@ -73,6 +101,8 @@ int TClamDatabase::Load(QByteArray Folder) {
         cl_engine_free(FEngine.exchange(nullptr));
         return Status;
     }
+    cl_engine_set_clcb_sigload_progress(Engine, nullptr, nullptr);
+    cl_engine_set_clcb_engine_compile_progress(Engine, nullptr, nullptr);
     FLoaded.store(true, std::memory_order_release);
     return CL_SUCCESS;
 }

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 struct cl_engine;
@@ -31,7 +32,8 @@ public:
 
     // Folder in the file system's bytes. Returns the engine status, 0 when ready. Scanner
     // thread only (the scan service refuses the main thread).
-    int Load(QByteArray Folder);
+    // Progress, if given, hears the load's progress, 0 to 100, on the loading thread.
+    int Load(QByteArray Folder, const std::function<void(int Percent)>& Progress = {});
     void Unload();
 
     uint32_t SignatureCount() const { return FSignatureCount.load(); }

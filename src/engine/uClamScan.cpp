@@ -75,6 +75,6 @@ HRESULT TClamScan::GetErrorText(int32_t Status, QString& Text) {
 HRESULT TClamScan::LoadDatabase(int32_t& Status) {
     return SafeCallBoundary([&] {
         HARKAVEL_ASSERT(!IsMainThread(), "uClamScan");
-        Status = TClamDatabase::Instance()->Load(PathToNative(DatabaseFolder()));
+        Status = TClamDatabase::Instance()->Load(PathToNative(DatabaseFolder()), FLoadProgress);
     });
 }

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class IClamScan : public IInterface {
 public:
@@ -53,6 +54,12 @@ public:
     HRESULT ScanStampedFile(const QString& Path, QString& VirusName, uint32_t& ScannedTotal,
                             int32_t& Status, TFileStamp& File) override;
 
+    // The progress handler of the next LoadDatabase, on the loading thread.
+    void SetLoadProgress(std::function<void(int Percent)> Handler) {
+        FLoadProgress = std::move(Handler);
+    }
+
 private:
     const uint32_t FScanOptions;
+    std::function<void(int Percent)> FLoadProgress;
 };

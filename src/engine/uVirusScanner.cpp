@@ -21,6 +21,8 @@ constexpr int MaxWorkers = 64;
 // The rows of targets that are not scanned; the window shows them in the user's language.
 const QString NotFilesText = QStringLiteral(N_("Not scanned: a system file system, not files"));
 const QString NotAFileText = QStringLiteral(N_("Not scanned: not a regular file"));
+const QString NoDatabasesText = QStringLiteral(
+    N_("There are no signature databases yet: Start Update on the Update page fetches them"));
 } // namespace
 
 int TVirusScanner::WorkerCount() {
@@ -42,13 +44,20 @@ TVirusScanner::~TVirusScanner() {
 }
 
 void TVirusScanner::Execute() {
-    FScan = TInterfacePtr<IClamScan>(new TClamScan);
+    auto* Scan = new TClamScan;
+    Scan->SetLoadProgress([this](int Percent) { RaiseLoadProgress(Percent); });
+    FScan = TInterfacePtr<IClamScan>(Scan);
     try {
         int32_t Status = CL_SUCCESS;
         CheckServiceStatus(FScan->LoadDatabase(Status));
         if (Status != CL_SUCCESS) {
             FCurrentPath = DatabaseFolder(); // where the databases were looked for
-            CheckServiceStatus(FScan->GetErrorText(Status, FErrorText));
+            // No database at all is what a new install meets first: the engine's own words
+            // ("Can't open file or directory") would not tell the user what to do.
+            if (Status == CL_EOPEN || Status == CL_ESTAT)
+                FErrorText = NoDatabasesText;
+            else
+                CheckServiceStatus(FScan->GetErrorText(Status, FErrorText));
             RaiseError();
         } else {
             StartWorkers();
@@ -215,6 +224,17 @@ void TVirusScanner::RaiseProgress() {
 
 void TVirusScanner::RaiseVirusFound(const TFileStamp& File) {
     Queue([this, Path = FCurrentPath, Name = FVirusName, File] { DoVirusFound(Path, Name, File); });
+}
+
+// Only a rise is raised: the engine calls back for every signature file and group.
+void TVirusScanner::RaiseLoadProgress(int Percent) {
+    if (Percent <= FLoadPercent)
+        return;
+    FLoadPercent = Percent;
+    Queue([this, Percent] {
+        if (OnLoadProgress && !Terminated())
+            OnLoadProgress(this, Percent);
+    });
 }
 
 void TVirusScanner::DoError(const QString& Path, const QString& Text) {

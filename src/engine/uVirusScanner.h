@@ -32,6 +32,8 @@ public:
     TPathTextEvent OnError;      // a file cannot be scanned, or the scan cannot start or go on
     TPathEvent OnProgress;       // the file is about to be scanned (every third file)
     TPathTextEvent OnVirusFound; // the file is infected; Text is the virus name
+    // The signatures are loading: Percent of the engine's load and compile, rising.
+    std::function<void(TVirusScanner* Sender, int Percent)> OnLoadProgress;
 
     TVirusScanner(bool CreateSuspended, const QStringList& Targets);
     ~TVirusScanner() override;
@@ -69,6 +71,7 @@ private:
     // Hand the event with the current field values to the main thread (see the .cpp).
     void RaiseError();
     void RaiseProgress();
+    void RaiseLoadProgress(int Percent);
     void RaiseVirusFound(const TFileStamp& File);
     // The raisers, on the main thread.
     void DoError(const QString& Path, const QString& Text);
@@ -84,6 +87,7 @@ private:
     QString FCurrentPath;
     QString FVirusName;
     QString FErrorText;
+    int FLoadPercent = -1;              // the last load progress raised
     QSet<TFileIdentity> FFoldersWalked; // every folder this scan has walked
     TFileStamp FFoundFile;              // main thread, during OnVirusFound
 };

@@ -126,6 +126,10 @@ void ResetEngineHolder() {
 }
 
 void Record(TVirusScanner& Scanner, TScanRecord& Record) {
+    Scanner.OnLoadProgress = [&Record](TVirusScanner*, int Percent) {
+        Record.AllOnMainThread &= IsMainThread();
+        Record.LoadPercents << Percent;
+    };
     Scanner.OnProgress = [&Record](TVirusScanner*, const QString& Path) {
         Record.AllOnMainThread &= IsMainThread();
         Record.EventAfterTermination |= Record.Terminated;

@@ -75,6 +75,7 @@ struct TScanRecord {
     bool Terminated = false; // the termination handler ran, on the main thread
     int Terminations = 0;
     bool EventAfterTermination = false;
+    QList<int> LoadPercents; // of the engine's load
 };
 
 // Programs started as the unprivileged user "nobody": root reads every file and writes every
