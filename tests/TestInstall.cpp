@@ -196,9 +196,9 @@ void TestInstall::PackagesForDebian() {
           "./usr/share/man/man1/harkavel.1.gz", "./usr/share/doc/harkavel/copyright",
           "./usr/share/doc/harkavel/changelog.gz"})
         QVERIFY2(Contents.contains(File), File);
-    // Read off the binary, not written by hand.
+    // Read off the binary, not written by hand, but for the updater the program runs.
     const QByteArray Depends = Run("dpkg-deb", {"-f", Package, "Depends"});
-    for (const char* Library : {"libclamav", "libcurl4", "libqt6widgets6"})
+    for (const char* Library : {"libclamav", "libcurl4", "libqt6widgets6", "clamav-freshclam"})
         QVERIFY2(Depends.contains(Library), Depends.constData());
 
     if (!QStandardPaths::findExecutable("lintian").isEmpty()) {

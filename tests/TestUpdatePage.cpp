@@ -11,11 +11,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
@@ -52,6 +54,8 @@ private slots:
     void CancelsADownload();
     void ShowsAFailedStartUntilCancelled();
     void CutsLongTextsAtAWholeCharacter();
+    void UpdatesFromTheOfficialNetwork();
+    void ClosesDuringAnUpdate_data();
     void ClosesDuringAnUpdate();
     void ScansWhileUpdating();
     void EndsOnlyOnTheMainThread();
@@ -216,17 +220,54 @@ void TestUpdatePage::CutsLongTextsAtAWholeCharacter() {
     QTest::mouseClick(W(Window).tbiStartUpdate, Qt::LeftButton);
 }
 
+// Without HARKAVEL_MIRROR, Start Update goes to the official network through freshclam (here
+// nginx standing in for it), and the page shows it as it shows the designed thread's update.
+void TestUpdatePage::UpdatesFromTheOfficialNetwork() {
+    qunsetenv("HARKAVEL_MIRROR");
+    qputenv("HARKAVEL_SIGNATURE_NETWORK", FMirror->Url(QString()).toUtf8());
+    TfrmClamAV Window;
+    Window.show();
+    StartUpdate(Window);
+    QCOMPARE(W(Window).tbiStartUpdate->defaultAction(), W(Window).actCancelUpdate);
+    QTRY_VERIFY_WITH_TIMEOUT(Journal(Window).contains("Done."), UpdateTimeout);
+    const QStringList Lines = Journal(Window);
+    QCOMPARE(Lines.mid(Lines.size() - 3),
+             QStringList({"Database main.cvd updated to version 268", RestartNotice, "Done."}));
+    QVERIFY(Lines.contains("Database daily.cvd updated to version 268"));
+    QCOMPARE(W(Window).lblDBName->text(), QString("Done."));
+    QCOMPARE(W(Window).pbDBUpdate->value(), 100);
+    QCOMPARE(ReadFile(Local("main.cvd")), FGenuine);
+    qunsetenv("HARKAVEL_SIGNATURE_NETWORK");
+}
+
+void TestUpdatePage::ClosesDuringAnUpdate_data() {
+    QTest::addColumn<bool>("Official");
+    QTest::newRow("designed thread") << false;
+    QTest::newRow("official network") << true;
+}
+
 void TestUpdatePage::ClosesDuringAnUpdate() {
-    qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8());
-    QVERIFY(WriteLongAgo(Local("daily.cvd"), FOlder));
+    QFETCH(bool, Official);
+    if (Official) {
+        qunsetenv("HARKAVEL_MIRROR");
+        qputenv("HARKAVEL_SIGNATURE_NETWORK", FMirror->Url("slow").toUtf8());
+    } else {
+        qputenv("HARKAVEL_MIRROR", FMirror->Url("slow").toUtf8());
+    }
+    const auto Unset = qScopeGuard([] { qunsetenv("HARKAVEL_SIGNATURE_NETWORK"); });
+    // Two versions behind, so that freshclam downloads the whole file once the patch is missing.
+    const QByteArray Old = Official ? WithHeaderVersion(FGenuine, 266) : FOlder;
+    QVERIFY(WriteLongAgo(Local("daily.cvd"), Old));
     auto* Window = new TfrmClamAV;
     Window->show();
     StartUpdate(*Window);
-    QTRY_VERIFY_WITH_TIMEOUT(Journal(*Window).filter("Downloading daily.cvd").size() == 1,
-                             UpdateTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !Journal(*Window).filter(QRegularExpression("ownloading.* daily.cvd")).isEmpty(),
+        UpdateTimeout);
     QVERIFY(Window->close()); // stops the update and waits for its thread
-    QCOMPARE(ReadFile(Local("daily.cvd")), FOlder);
+    QCOMPARE(ReadFile(Local("daily.cvd")), Old);
     QVERIFY(TemporaryDownloads(FFolder->Path()).isEmpty());
+    QCOMPARE(QDir(FFolder->Path()).entryList({"tmp.*"}, QDir::Dirs), QStringList());
     delete Window; // reports still queued go with it
     QCoreApplication::sendPostedEvents();
 }
