@@ -131,6 +131,12 @@ void TestSignatureNetwork::SpeaksTheProgramsWords_data() {
                                               "Unable to check main.cvd: the update stopped "
                                               "before it (HTTP GET failed)"}
                                << QStringList{"GET /nothing/daily.cvd 404"};
+    QTest::newRow("cut short") << "cut" << 0
+                               << QStringList{"Unable to download daily.cvd: Transferred a "
+                                              "partial file",
+                                              "Unable to check main.cvd: the update stopped "
+                                              "before it (Connection failed)"}
+                               << QStringList{};
     QTest::newRow("tampered") << "tampered" << 266
                               << QStringList{"Downloaded daily.cvd is damaged and was not "
                                              "installed",
@@ -149,7 +155,18 @@ void TestSignatureNetwork::SpeaksTheProgramsWords() {
         QVERIFY(WriteLongAgo(Local("daily.cvd"), Old));
         QVERIFY(WriteLongAgo(Local("main.cvd"), FGenuine));
     }
-    UseNetwork(FMirror->Url(Folder));
+    // nginx never cuts a body short on purpose: a raw server sends half of it.
+    TRawServer CutShort([this](int Socket) {
+        const bool Check = TRawServer::ReadRequestHead(Socket).contains("Range: bytes=0-511");
+        const QByteArray Length = QByteArray::number(Check ? 512 : FGenuine.size());
+        TRawServer::Send(Socket,
+                         QByteArray(Check ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes "
+                                            "0-511/78992\r\n"
+                                          : "HTTP/1.1 200 OK\r\n") +
+                             "Content-Length: " + Length + "\r\n\r\n" +
+                             FGenuine.left(Check ? 512 : FGenuine.size() / 2));
+    });
+    UseNetwork(Folder == "cut" ? CutShort.Url(QString()) : FMirror->Url(Folder));
     const qsizetype LogBefore = FMirror->AccessLog().size();
     TUpdateRecord Record;
     Run(Record);
