@@ -36,6 +36,10 @@ QString DatabaseFolder() {
     const QString Program = ProgramFolder();
     if (access(PathToNative(Program).constData(), W_OK) == 0)
         return Program;
+    return UserDataFolder();
+}
+
+QString UserDataFolder() {
     QString Data = qEnvironmentVariable("XDG_DATA_HOME");
     if (Data.isEmpty())
         Data = qEnvironmentVariable("HOME") + QStringLiteral("/.local/share");

@@ -18,6 +18,8 @@ QString ProgramFolder();
 // empty), created on first use. The engine loads from it, the updater writes into it. The
 // catalogues stay beside the program.
 QString DatabaseFolder();
+// The user's data folder $XDG_DATA_HOME/Harkavel/, with its trailing delimiter; made on first use.
+QString UserDataFolder();
 
 namespace testing {
 // Test seams: tests point the program's file or folder at a place of their own ("" undoes it).
