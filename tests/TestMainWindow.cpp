@@ -165,6 +165,7 @@ private:
 
 void TestMainWindow::initTestCase() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(FSettings.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(FSettings.path())); // the quarantine's home
     FProgramFolder.WriteSampleDatabase();
     for (const char* Code : {"de", "es"})
         QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/Harkavel" + Code + ".mo",

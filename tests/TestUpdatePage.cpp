@@ -64,12 +64,14 @@ private:
     QString Local(const QString& Name) const { return FFolder->Path() + Name; }
     void StartUpdate(TfrmClamAV& Window);
 
+    QTemporaryDir FDataHome;
     std::unique_ptr<TNginxMirror> FMirror;
     std::unique_ptr<TTestProgramFolder> FFolder;
     QByteArray FGenuine, FOlder;
 };
 
 void TestUpdatePage::initTestCase() {
+    qputenv("XDG_DATA_HOME", QFile::encodeName(FDataHome.path())); // the window's quarantine
     FMirror = std::make_unique<TNginxMirror>();
     QVERIFY(FMirror->Started());
     FGenuine = GenuineDatabase();

@@ -68,6 +68,7 @@ TfrmClamAV::TfrmClamAV() {
     PageControl = new QTabWidget;
     CreateScanPage();
     CreateUpdatePage();
+    CreateQuarantinePage();
     CreateStatusBar();
 
     auto* Central = new QWidget;
@@ -211,6 +212,8 @@ void TfrmClamAV::CreateStatusBar() {
 
 void TfrmClamAV::PageControlChange() {
     const bool ScanPage = PageControl->currentWidget() == tsScan;
+    if (PageControl->currentWidget() == tsQuarantine)
+        QuarantinePageShown();
     actStartUpdate->setEnabled(!ScanPage);
     actStartScan->setEnabled(ScanPage);
     actAddFile->setEnabled(ScanPage);

@@ -8,6 +8,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Interfaces.h"
+#include "platform/Quarantine.h"
 #include "settings/GnuGetText.h"
 #include "update/uFreshClam.h"
 
@@ -105,8 +106,10 @@ private:
     QLabel* Label2;
     QComboBox* cmbLang;
     QTabWidget* PageControl;
-    QWidget *tsScan, *tsUpdate;
-    QTreeWidget *lvBrowser, *lvScanner;
+    QWidget *tsScan, *tsUpdate, *tsQuarantine;
+    QTreeWidget *lvBrowser, *lvScanner, *lvQuarantine;
+    QLabel* lblQuarantine;
+    QPushButton *btnRestore, *btnDeleteForGood;
     QPushButton* Button1;
     QLabel *Label1, *lblScanTime, *Label3, *lblDBName, *Label7;
     QProgressBar* pbDBUpdate;
@@ -120,10 +123,12 @@ private:
     struct TFoundFile {
         QString Path;
         TFileStamp Stamp;
+        QString VirusName;
     };
     QList<TFoundFile> FInfectedFiles;
     TVirusScanner* FVirusScanner = nullptr;
     QDateTime FScanStartTime;
+    TQuarantine FQuarantine; // where Delete Viruses puts the finds
     TInterfacePtr<IFreshClam> FFreshClam; // the service of the running update
     bool FUpdating = false;               // reports and "Done." are shown only while it is set
 
@@ -132,7 +137,13 @@ private:
     void CreateToolBar();
     QWidget* CreateLanguageStrip();
     void CreateScanPage();
-    void CreateUpdatePage(); // MainUpdatePage.cpp
+    void CreateUpdatePage();     // MainUpdatePage.cpp
+    void CreateQuarantinePage(); // MainQuarantinePage.cpp, as the four below
+    void TidyQuarantine();
+    void FillQuarantineList();
+    void QuarantinePageShown();
+    void RestoreSelectedItems();
+    void DeleteSelectedItems();
     void CreateStatusBar();
     void AddDriveRows();
     void PageControlChange();

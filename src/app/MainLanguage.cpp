@@ -47,7 +47,7 @@ void TfrmClamAV::TranslateWindow() {
     for (int I = 0; I < PageControl->count(); ++I)
         FTranslation.Add(PageControl, PageControl->tabText(I),
                          [this, I](const QString& Text) { PageControl->setTabText(I, Text); });
-    for (QTreeWidget* List : {lvBrowser, lvScanner})
+    for (QTreeWidget* List : {lvBrowser, lvScanner, lvQuarantine})
         for (int I = 0; I < List->columnCount(); ++I)
             FTranslation.Add(List, List->headerItem()->text(I), [List, I](const QString& Text) {
                 List->headerItem()->setText(I, Text);
@@ -77,4 +77,5 @@ void TfrmClamAV::cmbLangChange() {
     SetCurrentLanguage(Code);
     FTranslation.RetranslateComponent();
     ShowEngineVersion();
+    FillQuarantineList(); // its "no longer detected" marks and its summary
 }

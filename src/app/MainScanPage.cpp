@@ -9,6 +9,7 @@
 #include "Main.h"
 
 #include "engine/uClamDatabase.h"
+#include "engine/uQuarantineCheck.h"
 #include "engine/uVirusScanner.h"
 #include "platform/DeleteOnRestart.h"
 #include "platform/Drives.h"
@@ -220,6 +221,7 @@ void TfrmClamAV::actStartScanExecute() {
     // seconds without a single event; the first progress event replaces this text.
     if (!EngineLoaded())
         StatusPanel1->setText(Translate("Loading signature databases..."));
+    FVirusScanner->QuarantineFolder = FQuarantine.Folder();
     FVirusScanner->Start();
 }
 
@@ -249,7 +251,7 @@ void TfrmClamAV::AddResultRow(const QString& Caption, const QString& Information
 void TfrmClamAV::ScannerVirusFound(const QString& Path, const QString& VirusName,
                                    const TFileStamp& File) {
     static const QIcon VirusImage(QStringLiteral(":/images/virus.png"));
-    FInfectedFiles << TFoundFile{Path, File};
+    FInfectedFiles << TFoundFile{Path, File, VirusName};
     AddResultRow(VirusName, Path, VirusImage);
 }
 
@@ -264,6 +266,7 @@ void TfrmClamAV::ScannerTerminate(TVirusScanner* Scanner) {
         return;
     ShowScanState(); // the last path and time, before they are replaced
     StatusPanel1->setText(Translate("Scan finished"));
+    FillQuarantineList(); // the scan may have rechecked items with newer signatures
     // The thread is still inside this handler: it is destroyed when message 1125 is handled.
     QCoreApplication::postEvent(this, new TFreeScannerEvent(Scanner));
     FVirusScanner = nullptr;
@@ -319,9 +322,13 @@ void AddParagraph(QString& Message, const QString& Text, const QStringList& Path
 QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
     bool Passing = false, Noted = true;
     QStringList Lasting, Changed;
+    int Moved = 0;
+    const cl_engine* Engine = TClamDatabase::Instance()->Engine();
+    const int64_t Version = Engine ? EngineDatabaseVersion(Engine) : 0;
     for (const TFoundFile& File : Files) {
-        switch (RemoveFoundFile(File.Path, File.Stamp)) {
+        switch (FQuarantine.Add(File.Path, File.Stamp, File.VirusName, Version)) {
         case TRemoval::Removed:
+            ++Moved;
             break;
         case TRemoval::Changed:
             Changed << File.Path;
@@ -335,6 +342,9 @@ QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
             break;
         }
     }
+    if (Moved > 0)
+        StatusPanel1->setText(Translate("Files moved to the quarantine: %1").arg(Moved));
+    FillQuarantineList();
     QString Message;
     if (Passing)
         AddParagraph(Message,
@@ -353,7 +363,12 @@ QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
 }
 
 void TfrmClamAV::DeleteFilesNotedEarlier() {
-    const TScheduledDeletes Done = DeleteScheduledFiles(PendingDeletesFile());
+    // They go into the quarantine, as Delete Viruses would have put them.
+    const TScheduledDeletes Done =
+        DeleteScheduledFiles(PendingDeletesFile(), [this](const QString& Path, const TFileStamp& Stamp) {
+            return FQuarantine.Add(Path, Stamp, QString(), 0);
+        });
+    FillQuarantineList();
     if (Done.Refused.isEmpty())
         return;
     QString Message;

@@ -2,6 +2,9 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "uVirusScanner.h"
 
+#include "uClamDatabase.h"
+#include "uQuarantineCheck.h"
+
 #include "LibClamAV.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -63,6 +66,7 @@ void TVirusScanner::Execute() {
             StartWorkers();
             ScanTargets();
             FinishFilesInFlight(false);
+            RecheckQuarantinedItems();
         }
     } catch (...) {
         FErrorText = ExceptionMessage(std::current_exception());
@@ -71,6 +75,14 @@ void TVirusScanner::Execute() {
     }
     FWorkers.reset();
     FScan.Release();
+}
+
+void TVirusScanner::RecheckQuarantinedItems() {
+    const cl_engine* Engine = TClamDatabase::Instance()->Engine();
+    if (QuarantineFolder.isEmpty() || Engine == nullptr || Terminated())
+        return;
+    TQuarantine Store(QuarantineFolder);
+    RecheckQuarantine(Store, Engine, [this] { return Terminated(); });
 }
 
 void TVirusScanner::StartWorkers() {

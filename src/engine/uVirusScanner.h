@@ -34,6 +34,9 @@ public:
     TPathTextEvent OnVirusFound; // the file is infected; Text is the virus name
     // The signatures are loading: Percent of the engine's load and compile, rising.
     std::function<void(TVirusScanner* Sender, int Percent)> OnLoadProgress;
+    // Set before Start: a quarantine whose items the engine rechecks after a scan that ran to
+    // its end, when its signatures are newer than those that found them.
+    QString QuarantineFolder;
 
     TVirusScanner(bool CreateSuspended, const QStringList& Targets);
     ~TVirusScanner() override;
@@ -57,6 +60,7 @@ protected:
 private:
     // All on the scanner thread.
     void StartWorkers();
+    void RecheckQuarantinedItems();
     void ScanFolder(const QString& Folder);
     void ScanOneFile(const QString& Path);
     void ScanOnThisThread(const QString& Path);

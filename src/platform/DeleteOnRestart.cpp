@@ -75,12 +75,12 @@ bool ScheduleDeleteOnRestart(const QString& ListFile, const QString& Path,
     return WriteList(ListFile, Entries);
 }
 
-TScheduledDeletes DeleteScheduledFiles(const QString& ListFile) {
+TScheduledDeletes DeleteScheduledFiles(const QString& ListFile, const TFoundFileRemover& Remove) {
     TScheduledDeletes Result;
     QList<TEntry> Left;
     for (const TEntry& Entry : ReadList(ListFile)) {
         const QString Path = PathFromNative(Entry.Path);
-        switch (RemoveFoundFile(Path, Entry.Stamp)) {
+        switch (Remove(Path, Entry.Stamp)) {
         case TRemoval::Removed:
         case TRemoval::Changed:
             break;

@@ -16,6 +16,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Records Path with the stamp of the file that was found there; false when the stamp names no
 // file or the list could not be written.
@@ -28,4 +29,7 @@ struct TScheduledDeletes {
 // Deletes every listed file that is still the file recorded. Drops the entries that are done,
 // that name another file or nothing by now, and the refused ones, which the caller tells the
 // user about once.
-TScheduledDeletes DeleteScheduledFiles(const QString& ListFile);
+// Remove takes each file away (by default, for good).
+using TFoundFileRemover = std::function<TRemoval(const QString& Path, const TFileStamp& Stamp)>;
+TScheduledDeletes DeleteScheduledFiles(const QString& ListFile,
+                                       const TFoundFileRemover& Remove = RemoveFoundFile);

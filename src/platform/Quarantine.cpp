@@ -312,8 +312,8 @@ TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QS
                           int64_t DatabaseVersion) {
     const QByteArray Native = PathToNative(Path);
     struct stat Own;
-    if (lstat(Native.constData(), &Own) != 0)
-        return errno == ENOENT ? TRemoval::Removed : FailureOf(errno);
+    if (lstat(Native.constData(), &Own) != 0) // a file gone before it could be kept: say so
+        return errno == ENOENT ? TRemoval::Changed : FailureOf(errno);
     QByteArray Target = Native;
     if (S_ISLNK(Own.st_mode)) {
         // The engine read the file the link leads to: that file is the find.
@@ -345,15 +345,19 @@ TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QS
         return FailureOf(errno);
 
     struct stat Store;
-    const bool SameFileSystem =
+    bool SameFileSystem =
         stat(PathToNative(FFolder).constData(), &Store) == 0 && Store.st_dev == Now.st_dev;
     const QByteArray Raw = PathToNative(PathOf(Item.Id, ".raw"));
-    if (SameFileSystem) {
-        if (rename(Target.constData(), Raw.constData()) != 0) {
+    if (SameFileSystem && rename(Target.constData(), Raw.constData()) != 0) {
+        // Two mounts of one file system (a bind mount) share a device but not renames.
+        if (errno != EXDEV) {
             const int Error = errno;
             Forget(Item.Id);
             return FailureOf(Error);
         }
+        SameFileSystem = false;
+    }
+    if (SameFileSystem) {
         if (StampOfFile(QFile::decodeName(Raw)) != Stamp) { // swapped in at the last moment
             if (RenameNoReplace(Raw, Target))
                 Forget(Item.Id);

@@ -76,8 +76,8 @@ public:
 
     // Moves the file a scan found at Path, with that Stamp, into the quarantine; a found link
     // gives the file it leads to, and then goes itself. As RemoveFoundFile: Removed when the
-    // file is in the quarantine now, Changed when the path no longer holds the file found,
-    // Passing or Lasting when it cannot be moved (the file stays where it was).
+    // file is in the quarantine now, Changed when the path no longer holds the file found (or
+    // nothing at all), Passing or Lasting when it cannot be moved (the file stays where it was).
     TRemoval Add(const QString& Path, const TFileStamp& Stamp, const QString& VirusName,
                  int64_t DatabaseVersion);
 
