@@ -128,7 +128,7 @@ private:
     QList<TFoundFile> FInfectedFiles;
     TVirusScanner* FVirusScanner = nullptr;
     QDateTime FScanStartTime;
-    TQuarantine FQuarantine; // where Delete Viruses puts the finds
+    TQuarantine FQuarantine;              // where Delete Viruses puts the finds
     TInterfacePtr<IFreshClam> FFreshClam; // the service of the running update
     bool FUpdating = false;               // reports and "Done." are shown only while it is set
 

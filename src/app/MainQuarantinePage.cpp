@@ -7,6 +7,7 @@
 #include "Main.h"
 
 #include "platform/DebugOutput.h"
+#include "platform/NativePath.h"
 #include "settings/GetTextIgnores.h"
 #include "update/uUtility.h"
 
@@ -124,7 +125,7 @@ void TfrmClamAV::RestoreSelectedItems() {
     for (const TQuarantineItem& Item : FQuarantine.Items()) {
         if (!Ids.contains(Item.Id))
             continue;
-        const QString Original = QFile::decodeName(Item.OriginalPath);
+        const QString Original = PathFromNative(Item.OriginalPath);
         TQuarantine::TRestore Result = FQuarantine.Restore(Item);
         if (Result == TQuarantine::TRestore::Exists) {
             const QString Other = QFileDialog::getSaveFileName(

@@ -364,8 +364,8 @@ QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
 
 void TfrmClamAV::DeleteFilesNotedEarlier() {
     // They go into the quarantine, as Delete Viruses would have put them.
-    const TScheduledDeletes Done =
-        DeleteScheduledFiles(PendingDeletesFile(), [this](const QString& Path, const TFileStamp& Stamp) {
+    const TScheduledDeletes Done = DeleteScheduledFiles(
+        PendingDeletesFile(), [this](const QString& Path, const TFileStamp& Stamp) {
             return FQuarantine.Add(Path, Stamp, QString(), 0);
         });
     FillQuarantineList();

@@ -11,7 +11,7 @@ namespace {
 
 off_t ReadItem(void* Handle, void* Buffer, size_t Count, off_t Offset) {
     return off_t(static_cast<const TQuarantineContent*>(Handle)->Read(Buffer, int64_t(Count),
-                                                                        int64_t(Offset)));
+                                                                      int64_t(Offset)));
 }
 
 } // namespace
@@ -33,8 +33,8 @@ bool IsItemDetected(const TQuarantine& Store, const QString& Id, const cl_engine
     cl_scan_options Options = ScanOptionsFromWord(DefaultScanOptions & ~StructuredScanOptions);
     const char* Name = nullptr;
     unsigned long Scanned = 0;
-    const cl_error_t Status = cl_scanmap_callback(Map, nullptr, &Name, &Scanned, Engine,
-                                                  &Options, nullptr);
+    const cl_error_t Status =
+        cl_scanmap_callback(Map, nullptr, &Name, &Scanned, Engine, &Options, nullptr);
     cl_fmap_close(Map);
     return Status != CL_CLEAN; // an error is no proof of innocence
 }

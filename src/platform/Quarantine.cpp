@@ -135,11 +135,11 @@ QString TQuarantine::ContentPath(const QString& Id) const {
 }
 
 QString TQuarantineItem::OriginalName() const {
-    return QFile::decodeName(OriginalPath.mid(OriginalPath.lastIndexOf('/') + 1));
+    return PathFromNative(OriginalPath.mid(OriginalPath.lastIndexOf('/') + 1));
 }
 
 QString TQuarantineItem::OriginalFolder() const {
-    return QFile::decodeName(OriginalPath.left(OriginalPath.lastIndexOf('/') + 1));
+    return PathFromNative(OriginalPath.left(OriginalPath.lastIndexOf('/') + 1));
 }
 
 QString TQuarantine::DefaultFolder() {
@@ -325,7 +325,7 @@ TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QS
     }
     struct stat Now;
     if (lstat(Target.constData(), &Now) != 0 || !S_ISREG(Now.st_mode) ||
-        StampOfFile(QFile::decodeName(Target)) != Stamp)
+        StampOfFile(PathFromNative(Target)) != Stamp)
         return TRemoval::Changed;
     if (!EnsureFolder())
         return FailureOf(errno);
@@ -358,7 +358,7 @@ TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QS
         SameFileSystem = false;
     }
     if (SameFileSystem) {
-        if (StampOfFile(QFile::decodeName(Raw)) != Stamp) { // swapped in at the last moment
+        if (StampOfFile(PathFromNative(Raw)) != Stamp) { // swapped in at the last moment
             if (RenameNoReplace(Raw, Target))
                 Forget(Item.Id);
             return TRemoval::Changed;
@@ -376,7 +376,7 @@ TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QS
     // The original goes only now, and only while it is still the file found.
     if (SameFileSystem) {
         unlink(Raw.constData());
-    } else if (StampOfFile(QFile::decodeName(Target)) != Stamp) {
+    } else if (StampOfFile(PathFromNative(Target)) != Stamp) {
         Forget(Item.Id);
         return TRemoval::Changed;
     } else if (unlink(Target.constData()) != 0 && errno != ENOENT) {
@@ -418,7 +418,7 @@ void TQuarantine::Recover() {
             Forget(Id); // the file never left its place
             continue;
         }
-        const TFileStamp Original = StampOfFile(QFile::decodeName(Item.OriginalPath));
+        const TFileStamp Original = StampOfFile(PathFromNative(Item.OriginalPath));
         if (!Exists(Raw) && Original.Size == Item.Size && Original.ModifiedNs == Item.ModifiedNs) {
             Forget(Id); // copied from another file system, original not yet removed: keep it
             HARKAVEL_DEBUG_LINE(QStringLiteral("Quarantine: rolled back ") + Id);
@@ -466,7 +466,7 @@ TQuarantine::TRestore TQuarantine::Restore(const TQuarantineItem& Item, const QS
     if (Exists(Destination))
         return TRestore::Exists;
     const QByteArray Folder = FolderOf(Destination);
-    QDir().mkpath(QFile::decodeName(Folder)); // its folder may have gone meanwhile
+    QDir().mkpath(PathFromNative(Folder)); // its folder may have gone meanwhile
     QByteArray Temporary = Folder + "/.harkavel-restore-XXXXXX";
     const int Out = mkostemp(Temporary.data(), O_CLOEXEC);
     const TQuarantineContent Content(PathToNative(PathOf(Item.Id, ".item")));

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QStringList>
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QCoreApplication Application(argc, argv);
@@ -16,6 +15,5 @@ int main(int argc, char* argv[]) {
         return 2;
     TQuarantine Store(Arguments[1]);
     const TRemoval Result = Store.Add(Arguments[2], StampOfFile(Arguments[2]), "Test", 1);
-    std::printf("%d\n", int(Result));
     return Result == TRemoval::Removed ? 0 : 1;
 }
