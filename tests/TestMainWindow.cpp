@@ -146,6 +146,7 @@ private slots:
     void SchedulesWhatCannotBeDeleted_data();
     void SchedulesWhatCannotBeDeleted();
     void DeletesTheFileALinkLeadsTo();
+    void QuarantinesAndRestoresThroughThePage();
     void ShowsNoTimeForAScanWithoutEvents();
     void TellsOnceOfNotedFilesThatStayForGood();
     void KeepsFindsThatArriveDuringTheDeletion();
@@ -668,6 +669,79 @@ void TestMainWindow::DeletesTheFileALinkLeadsTo() {
     QCOMPARE(Answer.Texts.size(), 1);
     QVERIFY(!QFile::exists(Payload));
     QVERIFY(!QFileInfo(Link).isSymLink());
+}
+
+// Delete Viruses puts the finds into the quarantine; its page lists them, restores them as they
+// were, never over a file, and deletes them for good.
+void TestMainWindow::QuarantinesAndRestoresThroughThePage() {
+    const QStringList Viruses = {FFiles.path() + "/q1/eicar.com", FFiles.path() + "/q2/eicar.com"};
+    const QDateTime Written(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    auto WriteViruses = [&] {
+        for (const QString& Virus : Viruses) {
+            QVERIFY(support::WriteFile(Virus, support::EicarBytes() + Virus.toUtf8()));
+            QVERIFY(QFile::setPermissions(Virus, QFile::ReadOwner | QFile::ExeOwner));
+            QVERIFY(support::SetWriteTime(Virus, Written));
+        }
+    };
+    auto DeleteViruses = [&](TfrmClamAV& Window) {
+        Scan(Window);
+        TModalAnswerer Answer(QMessageBox::Ok);
+        W(Window).Button1->click();
+        QCOMPARE(Answer.Texts.size(), 1); // the question, and no word of trouble
+    };
+    QVERIFY(QDir(TQuarantine::DefaultFolder()).removeRecursively()); // what other tests left
+    WriteViruses();
+    TfrmClamAV Window;
+    Window.show();
+    for (const QString& Virus : Viruses)
+        Window.AddTargetRow(Virus);
+    DeleteViruses(Window);
+    QCOMPARE(W(Window).StatusPanel1->text(), QString("Files moved to the quarantine: 2"));
+    for (const QString& Virus : Viruses)
+        QVERIFY(!QFileInfo::exists(Virus));
+
+    W(Window).PageControl->setCurrentWidget(W(Window).tsQuarantine);
+    QTreeWidget* List = W(Window).lvQuarantine;
+    QCOMPARE(List->topLevelItemCount(), 2);
+    QCOMPARE(Window.focusWidget(), List);
+    QCOMPARE(List->selectedItems().size(), 1);
+    QCOMPARE(List->topLevelItem(0)->text(0), QString("eicar.com"));
+    QVERIFY(W(Window).lblQuarantine->text().startsWith("The quarantine takes "));
+    QTest::keyClick(List, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(List->selectedItems().size(), 2);
+    W(Window).btnRestore->click();
+    QCOMPARE(List->topLevelItemCount(), 0);
+    for (const QString& Virus : Viruses) {
+        QCOMPARE(support::ReadFile(Virus), support::EicarBytes() + Virus.toUtf8());
+        QCOMPARE(QFileInfo(Virus).permissions() & 0x7000, QFile::ReadOwner | QFile::ExeOwner);
+        QCOMPARE(QFileInfo(Virus).lastModified().toUTC(), Written);
+    }
+
+    // A file has taken one place: the picker is offered, and declining it keeps the item.
+    W(Window).PageControl->setCurrentWidget(W(Window).tsScan);
+    DeleteViruses(Window);
+    QVERIFY(support::WriteFile(Viruses[0], "the user's new file"));
+    W(Window).PageControl->setCurrentWidget(W(Window).tsQuarantine);
+    QTest::keyClick(List, Qt::Key_A, Qt::ControlModifier);
+    TPickerAnswerer Picker({[](QFileDialog* Dialog) {
+        QMetaObject::invokeMethod(Dialog, &QFileDialog::reject, Qt::QueuedConnection);
+        return true;
+    }});
+    W(Window).btnRestore->click();
+    QVERIFY(Picker.Done());
+    QCOMPARE(support::ReadFile(Viruses[0]), QByteArray("the user's new file"));
+    QCOMPARE(List->topLevelItemCount(), 1);
+    QVERIFY(QFileInfo::exists(Viruses[1]));
+
+    // Delete, confirmed: gone for good.
+    List->selectAll();
+    TModalAnswerer Confirm(QMessageBox::Ok);
+    W(Window).btnDeleteForGood->click();
+    QCOMPARE(Confirm.Texts.size(), 1);
+    QCOMPARE(List->topLevelItemCount(), 0);
+    QVERIFY(TQuarantine().Items().isEmpty());
+    for (const QString& Virus : Viruses)
+        QFile::remove(Virus);
 }
 
 // The time shown is that of this scan's last event: a scan that raised none took no time, and

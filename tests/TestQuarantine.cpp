@@ -19,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <sched.h>
@@ -87,6 +88,7 @@ private slots:
     void LeavesTheOriginalWhenItCannotMove_data();
     void LeavesTheOriginalWhenItCannotMove();
     void NothingInTheQuarantineIsFoundAgain();
+    void RechecksWhileTheUserRestoresAndDeletes();
     void SurvivesAKillDuringAMove_data();
     void SurvivesAKillDuringAMove();
 
@@ -166,7 +168,18 @@ void TestQuarantine::RestoresNeverOverAFile() {
     QCOMPARE(Store.Items().size(), 1);
     QCOMPARE(Store.Restore(Item, Path + ".old"), TQuarantine::TRestore::Restored);
     QCOMPARE(support::ReadFile(Path + ".old"), support::EicarBytes());
-    QVERIFY(Store.Remove(Item.Id) && Store.Items().isEmpty());
+    QVERIFY(Store.Items().isEmpty());
+
+    // Kept 30 days, then gone for good.
+    QVERIFY(QFile::remove(Path + ".old"));
+    QCOMPARE(Store.Add(Path, StampOfFile(Path), "Eicar", 268), TRemoval::Removed);
+    const QString Record = Quarantine() + Store.Items().first().Id + ".record";
+    QByteArray Text = support::ReadFile(Record);
+    Text.replace(Store.Items().first().Quarantined.toString(Qt::ISODateWithMs).toUtf8(),
+                 QDateTime::currentDateTimeUtc().addDays(-31).toString(Qt::ISODateWithMs).toUtf8());
+    QVERIFY(support::WriteFile(Record, Text));
+    QCOMPARE(Store.RemoveOlderThan(30), 1);
+    QCOMPARE(QDir(Quarantine()).entryList(QDir::Files), QStringList());
 }
 
 void TestQuarantine::LeavesTheOriginalWhenItCannotMove_data() {
@@ -241,6 +254,50 @@ void TestQuarantine::NothingInTheQuarantineIsFoundAgain() {
     QVERIFY(IsItemDetected(Store, Store.Items().last().Id, Engine));
     for (const TQuarantineItem& Item : Store.Items())
         Store.Remove(Item.Id);
+}
+
+// The scanner thread's second look and the main thread's Restore and Delete meet on the same
+// items: whatever the order, a restored file is whole, and nothing is left behind at the next
+// start.
+void TestQuarantine::RechecksWhileTheUserRestoresAndDeletes() {
+    FProgramFolder.WriteSampleDatabase();
+    int32_t Status = -1;
+    TInterfacePtr<IClamScan> Scan(new TClamScan);
+    std::thread([&] { Scan->LoadDatabase(Status); }).join();
+    QCOMPARE(Status, 0);
+    const cl_engine* Engine = TClamDatabase::Instance()->Engine();
+    const int Cycles = support::StressCycles(30);
+    for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
+        TQuarantine Store(Quarantine());
+        QStringList Paths;
+        for (int File = 0; File < 8; ++File) {
+            Paths << FHome.path() + QStringLiteral("/r%1.bin").arg(File);
+            const QByteArray Content = File % 2 ? support::EicarBytes() : RandomBytes(4096);
+            QVERIFY(support::WriteFile(Paths.last(), Content));
+            QCOMPARE(Store.Add(Paths.last(), StampOfFile(Paths.last()), "Test", -1),
+                     TRemoval::Removed);
+        }
+        std::atomic<bool> Stop{false};
+        std::thread Recheck([&] {
+            TQuarantine Own(Quarantine());
+            RecheckQuarantine(Own, Engine, [&] { return Stop.load(); });
+        });
+        QThread::usleep(QRandomGenerator::global()->bounded(3000));
+        const QList<TQuarantineItem> Items = Store.Items();
+        for (qsizetype At = 0; At < Items.size(); ++At) {
+            if (At % 2)
+                QVERIFY(Store.Remove(Items[At].Id));
+            else
+                QCOMPARE(Store.Restore(Items[At]), TQuarantine::TRestore::Restored);
+        }
+        Stop = true;
+        Recheck.join();
+        Store.Recover();
+        QCOMPARE(Store.Items().size(), 0);
+        QCOMPARE(QDir(Quarantine()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        for (const QString& Path : Paths)
+            QFile::remove(Path);
+    }
 }
 
 void TestQuarantine::SurvivesAKillDuringAMove_data() {

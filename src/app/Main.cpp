@@ -126,6 +126,11 @@ void TfrmClamAV::NameParts() {
         {statusBar(), "stbStatus"},
         {StatusPanel0, "StatusPanel0"},
         {StatusPanel1, "StatusPanel1"},
+        {tsQuarantine, "tsQuarantine"},
+        {lvQuarantine, "lvQuarantine"},
+        {lblQuarantine, "lblQuarantine"},
+        {btnRestore, "btnRestore"},
+        {btnDeleteForGood, "btnDeleteForGood"},
     };
     for (const auto& [Part, Name] : Parts)
         Part->setObjectName(QString::fromLatin1(Name));

@@ -325,9 +325,13 @@ QString TfrmClamAV::RemoveInfectedFiles(const QList<TFoundFile>& Files) {
     int Moved = 0;
     const cl_engine* Engine = TClamDatabase::Instance()->Engine();
     const int64_t Version = Engine ? EngineDatabaseVersion(Engine) : 0;
+    QList<TFileStamp> Taken; // a file listed twice (ticked twice, or by a link) goes once
     for (const TFoundFile& File : Files) {
+        if (Taken.contains(File.Stamp))
+            continue;
         switch (FQuarantine.Add(File.Path, File.Stamp, File.VirusName, Version)) {
         case TRemoval::Removed:
+            Taken << File.Stamp;
             ++Moved;
             break;
         case TRemoval::Changed:

@@ -401,8 +401,14 @@ void TQuarantine::Recover() {
         const QString Id = Name.chopped(7);
         TQuarantineItem Item;
         QByteArray State, LinkPath;
-        if (!ReadRecord(Id, Item, State, &LinkPath) || State != "moving")
+        if (!ReadRecord(Id, Item, State, &LinkPath))
             continue;
+        if (State != "moving") {
+            // A record rewritten by a recheck while its item was restored or deleted.
+            if (!QFile::exists(PathOf(Id, ".item")))
+                Forget(Id);
+            continue;
+        }
         const QByteArray ItemPath = PathToNative(PathOf(Id, ".item"));
         const QByteArray Raw = PathToNative(PathOf(Id, ".raw"));
         unlink(PathToNative(PathOf(Id, ".part")).constData());

@@ -39,7 +39,12 @@ TWindowParts::TWindowParts(const QWidget& Window)
       actDeleteViruses(Part<QAction>(Window, "actDeleteViruses")),
       actStartUpdate(Part<QAction>(Window, "actStartUpdate")),
       actCancelUpdate(Part<QAction>(Window, "actCancelUpdate")),
-      actExit(Part<QAction>(Window, "actExit")) {}
+      actExit(Part<QAction>(Window, "actExit")),
+      tsQuarantine(Part<QWidget>(Window, "tsQuarantine")),
+      lvQuarantine(Part<QTreeWidget>(Window, "lvQuarantine")),
+      lblQuarantine(Part<QLabel>(Window, "lblQuarantine")),
+      btnRestore(Part<QPushButton>(Window, "btnRestore")),
+      btnDeleteForGood(Part<QPushButton>(Window, "btnDeleteForGood")) {}
 
 bool ScanRuns(const QWidget& Window) {
     const TWindowParts Parts(Window);

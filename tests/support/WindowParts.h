@@ -33,6 +33,10 @@ struct TWindowParts {
     QLabel *StatusPanel0, *StatusPanel1;
     QAction *actStartScan, *actStopScan, *actAddFile, *actAddFolder, *actDeleteViruses,
         *actStartUpdate, *actCancelUpdate, *actExit;
+    QWidget* tsQuarantine;
+    QTreeWidget* lvQuarantine;
+    QLabel* lblQuarantine;
+    QPushButton *btnRestore, *btnDeleteForGood;
 };
 
 inline TWindowParts W(const QWidget& Window) {
