@@ -210,6 +210,30 @@ void MeasureOfficialCheck(TNginxMirror& Mirror, const QString& Folder) {
     QFile::remove(Folder + "/main.cvd");
 }
 
+// Through DNS, offline: UpdateOnce answers DNS itself in a private network namespace where no
+// HTTP server can be reached; what DNS calls up to date must need no request at all.
+void MeasureDnsCheck() {
+    QTemporaryDir ProgramFolder;
+    WriteFile(ProgramFolder.filePath("daily.cvd"), GenuineDatabase());
+    WriteFile(ProgramFolder.filePath("main.cvd"), GenuineDatabase());
+    QProcess Helper;
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.remove("HARKAVEL_SIGNATURE_NETWORK");
+    Helper.setProcessEnvironment(Environment);
+    Helper.start("unshare",
+                 {"--net", "--mount", QCoreApplication::applicationDirPath() + "/UpdateOnce",
+                  "--dns",
+                  QString("1.4.6:62:268:%1:1:63:49191:268").arg(QDateTime::currentSecsSinceEpoch()),
+                  ProgramFolder.path()});
+    Helper.waitForFinished(60000);
+    const QStringList Lines =
+        QString::fromUtf8(Helper.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    std::printf("official route through DNS, up to date: %s; HTTP requests: 0 (no server can be "
+                "reached); outcomes: %s\n",
+                Lines.isEmpty() ? "helper failed" : qPrintable(Lines.last()),
+                qPrintable(Lines.filter("Database ").join("; ")));
+}
+
 void MeasureOfficialCancels(TNginxMirror& Mirror, const QString& Folder, int Cancels) {
     Mirror.Serve("daily.cvd", GenuineDatabase());
     QList<double> Latency;
@@ -286,6 +310,7 @@ int main(int argc, char* argv[]) {
     qputenv("HARKAVEL_SIGNATURE_NETWORK", Mirror.Url(QString()).toUtf8());
     qputenv("HARKAVEL_SYSTEM_DATABASES", "/nonexistent"); // no copies of the system's
     MeasureOfficialCheck(Mirror, Folder.path());
+    MeasureDnsCheck();
     MeasureDownload(Mirror, Folder.path(), Megabytes, Rounds, true);
     qputenv("HARKAVEL_SIGNATURE_NETWORK", Mirror.Url("slow").toUtf8());
     MeasureOfficialCancels(Mirror, Folder.path(), Cancels);

@@ -10,7 +10,9 @@
 #include "support/UpdateRecord.h"
 #include "update/uSignatureNetwork.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
@@ -53,6 +55,8 @@ private slots:
     void SpeaksTheProgramsWords();
     void KeepsTheCoolDown_data();
     void KeepsTheCoolDown();
+    void AsksTheNetworkThroughDnsFirst_data();
+    void AsksTheNetworkThroughDnsFirst();
     void SaysWhenTheUpdaterIsMissing();
     void UpdatesAFolderOnceAtATime_data();
     void UpdatesAFolderOnceAtATime();
@@ -227,6 +231,46 @@ void TestSignatureNetwork::KeepsTheCoolDown() {
     QCOMPARE(FMirror->AccessLog().size(), LogBefore);
     QCOMPARE(Second.Outcomes().size(), 1);
     QVERIFY(Second.Outcomes().first().startsWith("The signature network asks to wait until"));
+}
+
+void TestSignatureNetwork::AsksTheNetworkThroughDnsFirst_data() {
+    QTest::addColumn<int>("DailyVersion"); // that the DNS record names
+    QTest::addColumn<QStringList>("Outcomes");
+    QTest::newRow("up to date") << 268
+                                << QStringList{UpToDate.arg("daily.cvd"), UpToDate.arg("main.cvd")};
+    // Newer: only now would it reach for the network, which is not there.
+    QTest::newRow("newer") << 270
+                           << QStringList{
+                                  "Unable to download daily.cvd: Couldn't resolve host name",
+                                  "Unable to check main.cvd: the update stopped before it "
+                                  "(Connection failed)"};
+}
+
+// The real route, DNS included, offline: a private network namespace whose only resolver is the
+// helper's own (it answers current.cvd.clamav.net and nothing else) and whose only network is
+// the loopback. What DNS calls up to date costs no request at all.
+void TestSignatureNetwork::AsksTheNetworkThroughDnsFirst() {
+    QFETCH(int, DailyVersion);
+    QFETCH(QStringList, Outcomes);
+    QVERIFY(WriteFile(Local("daily.cvd"), FGenuine));
+    QVERIFY(WriteFile(Local("main.cvd"), FGenuine));
+    qunsetenv("HARKAVEL_SIGNATURE_NETWORK");
+    QProcess Helper;
+    Helper.start("unshare", {"--net", "--mount",
+                             QCoreApplication::applicationDirPath() + "/UpdateOnce", "--dns",
+                             QString("1.4.6:62:%1:%2:1:63:49191:268")
+                                 .arg(DailyVersion)
+                                 .arg(QDateTime::currentSecsSinceEpoch()),
+                             FFolder->Path()});
+    QVERIFY(Helper.waitForFinished(RunTimeout));
+    const QStringList Lines =
+        QString::fromUtf8(Helper.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    if (Helper.exitCode() == 3)
+        QSKIP("no private network namespace to be had here");
+    QCOMPARE(Helper.exitCode(), 0);
+    QCOMPARE(Lines.filter(QRegularExpression("^(Database|Unable) ")), Outcomes);
+    QVERIFY(Lines.last().startsWith("dns-queries "));
+    QCOMPARE(ReadFile(Local("daily.cvd")), FGenuine);
 }
 
 void TestSignatureNetwork::SaysWhenTheUpdaterIsMissing() {
