@@ -244,12 +244,12 @@ bool IsLastingRemovalError(int Error) {
            Error == ENOTDIR || Error == ENAMETOOLONG || Error == ELOOP;
 }
 
-TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp) {
-    const QByteArray Native = PathToNative(Path);
+std::optional<TRemoval> FindFoundFile(const QByteArray& Native, const TFileStamp& Stamp,
+                                      TRemoval IfGone, QByteArray& Target, struct stat& Now) {
     struct stat Own;
     if (lstat(Native.constData(), &Own) != 0)
-        return errno == ENOENT ? TRemoval::Removed : RemovalFailure(errno);
-    QByteArray Target = Native;
+        return errno == ENOENT ? IfGone : RemovalFailure(errno);
+    Target = Native;
     if (S_ISLNK(Own.st_mode)) {
         // The engine read the file the link leads to: that file is the find.
         char* Resolved = realpath(Native.constData(), nullptr);
@@ -258,9 +258,17 @@ TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp) {
         Target = Resolved;
         free(Resolved);
     }
-    struct stat Now;
     if (lstat(Target.constData(), &Now) != 0 || !S_ISREG(Now.st_mode) || StampOf(Now) != Stamp)
         return TRemoval::Changed;
+    return std::nullopt;
+}
+
+TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp) {
+    const QByteArray Native = PathToNative(Path);
+    QByteArray Target;
+    struct stat Now;
+    if (const auto Outcome = FindFoundFile(Native, Stamp, TRemoval::Removed, Target, Now))
+        return *Outcome;
     if (unlink(Target.constData()) != 0 && errno != ENOENT)
         return RemovalFailure(errno);
     if (Target != Native && unlink(Native.constData()) != 0 && errno != ENOENT)

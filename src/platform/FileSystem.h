@@ -14,6 +14,9 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <optional>
+
+struct stat;
 
 using TFileAttributes = uint32_t;
 
@@ -104,6 +107,11 @@ enum class TRemoval {
 // Removes the file with that Stamp at Path. When Path is a symbolic link, the file it leads to
 // is what was scanned: that file goes, then the link.
 TRemoval RemoveFoundFile(const QString& Path, const TFileStamp& Stamp);
+// The file a find at Native stands for, while it is still the file with that Stamp: Native
+// itself, or the file a link there leads to (Target, Now its status). Otherwise the outcome to
+// report: IfGone when nothing is at Native any more, Changed for another file, or the failure.
+std::optional<TRemoval> FindFoundFile(const QByteArray& Native, const TFileStamp& Stamp,
+                                      TRemoval IfGone, QByteArray& Target, struct stat& Now);
 // Whether a failed removal (an errno value) would fail again at every later try.
 bool IsLastingRemovalError(int Error);
 

@@ -311,22 +311,11 @@ bool TQuarantine::StoreContent(const QByteArray& Source, TQuarantineItem& Item) 
 TRemoval TQuarantine::Add(const QString& Path, const TFileStamp& Stamp, const QString& VirusName,
                           int64_t DatabaseVersion) {
     const QByteArray Native = PathToNative(Path);
-    struct stat Own;
-    if (lstat(Native.constData(), &Own) != 0) // a file gone before it could be kept: say so
-        return errno == ENOENT ? TRemoval::Changed : FailureOf(errno);
-    QByteArray Target = Native;
-    if (S_ISLNK(Own.st_mode)) {
-        // The engine read the file the link leads to: that file is the find.
-        char* Resolved = realpath(Native.constData(), nullptr);
-        if (Resolved == nullptr)
-            return errno == ENOENT ? TRemoval::Changed : FailureOf(errno);
-        Target = Resolved;
-        free(Resolved);
-    }
+    QByteArray Target;
     struct stat Now;
-    if (lstat(Target.constData(), &Now) != 0 || !S_ISREG(Now.st_mode) ||
-        StampOfFile(PathFromNative(Target)) != Stamp)
-        return TRemoval::Changed;
+    // A file gone before it could be kept is no file kept: it counts as changed.
+    if (const auto Outcome = FindFoundFile(Native, Stamp, TRemoval::Changed, Target, Now))
+        return *Outcome;
     if (!EnsureFolder())
         return FailureOf(errno);
 
