@@ -103,6 +103,7 @@ void TestQuarantine::initTestCase() {
 }
 
 void TestQuarantine::cleanupTestCase() {
+    support::ResetEngineHolder();
     umount2(QFile::encodeName(FOther.path()).constData(), MNT_DETACH);
 }
 

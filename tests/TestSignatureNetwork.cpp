@@ -27,15 +27,19 @@ constexpr int RunTimeout = 60000; // ms
 const QString UpToDate = "Database %1 is up-to-date";
 const QString Installed = "Database %1 updated to version 268";
 
-// freshclam processes anywhere on the machine: none may outlive a run.
-int UpdaterProcesses() {
-    int Count = 0;
+// The freshclam processes this test started (their configuration lies in a temporary folder
+// named after it), as "PID STATE": none may outlive a run.
+QStringList UpdaterProcesses() {
+    QStringList Found;
+    const QByteArray Ours =
+        QDir::tempPath().toUtf8() + '/' + QCoreApplication::applicationName().toUtf8() + '-';
     for (const QString& Entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile Comm("/proc/" + Entry + "/comm");
-        if (Comm.open(QIODevice::ReadOnly) && Comm.readAll().trimmed() == "freshclam")
-            ++Count;
+        QFile Command("/proc/" + Entry + "/cmdline"), Status("/proc/" + Entry + "/stat");
+        if (Command.open(QIODevice::ReadOnly) && Command.readAll().contains(Ours) &&
+            Status.open(QIODevice::ReadOnly))
+            Found << QString::fromUtf8(Status.readAll().simplified());
     }
-    return Count;
+    return Found.filter(QRegularExpression("^\\d+ \\(freshclam\\)"));
 }
 
 QStringList Leftovers(const QString& Folder) {
@@ -98,7 +102,7 @@ void TestSignatureNetwork::init() {
 }
 
 void TestSignatureNetwork::cleanup() {
-    QCOMPARE(UpdaterProcesses(), 0);
+    QCOMPARE(UpdaterProcesses(), QStringList());
     QCOMPARE(Leftovers(FFolder->Path()), QStringList());
 }
 
@@ -402,7 +406,7 @@ void TestSignatureNetwork::SurvivesCancelAndReleaseAtRandomMoments() {
         Service.Release(); // stops a run still going and waits for it
         const QByteArray Now = ReadFile(Local("daily.cvd"));
         QVERIFY(Now == Old || Now == FGenuine);
-        QCOMPARE(UpdaterProcesses(), 0);
+        QCOMPARE(UpdaterProcesses(), QStringList());
         QCOMPARE(Leftovers(FFolder->Path()), QStringList());
     }
 }
