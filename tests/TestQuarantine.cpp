@@ -17,11 +17,13 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <limits>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -315,15 +317,20 @@ void TestQuarantine::SurvivesAKillDuringAMove() {
     const QByteArray Content = RandomBytes(24 << 20);
     const QByteArray Digest = QCryptographicHash::hash(Content, QCryptographicHash::Sha256).toHex();
     const QString Program = QCoreApplication::applicationDirPath() + "/QuarantineOnce";
-    // One whole move first, to kill the others anywhere from its start to a little past its end.
-    QVERIFY(support::WriteFile(Path, Content));
-    QElapsedTimer Whole;
-    Whole.start();
-    QCOMPARE(QProcess::execute(Program, {Quarantine(), Path}), 0);
-    const qint64 MoveUs = std::max<qint64>(Whole.nsecsElapsed() / 1000 * 6 / 5, 1000);
-    TQuarantine(Quarantine()).Remove(TQuarantine(Quarantine()).Items().first().Id);
+    // Whole moves first (the quickest of three, a warm cache's), to kill the others anywhere
+    // from their start to a little past their end.
+    qint64 MoveUs = std::numeric_limits<qint64>::max();
+    for (int Round = 0; Round < 3; ++Round) {
+        QVERIFY(support::WriteFile(Path, Content));
+        QElapsedTimer Whole;
+        Whole.start();
+        QCOMPARE(QProcess::execute(Program, {Quarantine(), Path}), 0);
+        MoveUs = std::min(MoveUs, std::max<qint64>(Whole.nsecsElapsed() / 1000 * 6 / 5, 1000));
+        TQuarantine Store(Quarantine());
+        QVERIFY(Store.Remove(Store.Items().first().Id));
+    }
     const int Cycles = support::StressCycles(20);
-    int Moved = 0;
+    int Moved = 0, Interrupted = 0;
     for (int Cycle = 0; Cycle < Cycles; ++Cycle) {
         QVERIFY(support::WriteFile(Path, Content));
         QProcess Mover;
@@ -333,6 +340,9 @@ void TestQuarantine::SurvivesAKillDuringAMove() {
         kill(pid_t(Mover.processId()), SIGKILL);
         Mover.waitForFinished();
         TQuarantine Store(Quarantine());
+        const QStringList Left = QDir(Quarantine()).entryList(QDir::Files | QDir::Hidden);
+        Interrupted += !Left.filter(QRegularExpression("\\.(raw|part)$")).isEmpty() ||
+                       (!Left.isEmpty() && !Left.filter(".item").size());
         Store.Recover();
         const QList<TQuarantineItem> Items = Store.Items();
         const bool Original = QFileInfo::exists(Path);
@@ -349,7 +359,8 @@ void TestQuarantine::SurvivesAKillDuringAMove() {
         }
         QCOMPARE(QDir(Quarantine()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
-    qInfo("%d of %d moves were done when killed", Moved, Cycles);
+    qInfo("%d of %d kills interrupted a move; %d files ended in the quarantine", Interrupted,
+          Cycles, Moved);
 }
 
 int main(int argc, char* argv[]) {
