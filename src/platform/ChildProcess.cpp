@@ -2,13 +2,13 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "ChildProcess.h"
 
+#include "Exceptions.h"
 #include "NativePath.h"
 
 #include <QStandardPaths>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -20,10 +20,6 @@
 extern char** environ;
 
 namespace {
-
-QString ErrorName(int Error) {
-    return QString::fromLocal8Bit(strerror(Error));
-}
 
 void CloseDescriptor(int& Descriptor) {
     if (Descriptor >= 0)
@@ -63,7 +59,7 @@ bool TChildProcess::Start(const QString& Program, const QStringList& Arguments) 
     int Output[2];
     // Close-on-exec: only the ends dup'ed onto 1 and 2 reach the child.
     if (FWakeRead < 0 || pipe2(Output, O_CLOEXEC) != 0) {
-        FErrorText = ErrorName(errno);
+        FErrorText = SystemErrorText(errno);
         return false;
     }
     std::vector<QByteArray> Words{PathToNative(Program)};
@@ -99,7 +95,7 @@ bool TChildProcess::Start(const QString& Program, const QStringList& Arguments) 
     if (Error != 0) {
         FPid = -1;
         close(Output[0]);
-        FErrorText = ErrorName(Error);
+        FErrorText = SystemErrorText(Error);
         return false;
     }
     FOutput = Output[0];
@@ -138,11 +134,6 @@ void TChildProcess::Wake() {
     const char Byte = 1;
     if (FWakeWrite >= 0) [[maybe_unused]]
         const ssize_t Written = write(FWakeWrite, &Byte, 1);
-}
-
-void TChildProcess::SignalGroup(int Signal) {
-    if (Running())
-        kill(-FPid, Signal);
 }
 
 bool TChildProcess::WaitForExit(int TimeoutMs) {

@@ -30,7 +30,6 @@ public:
     // Any thread: makes the Read in progress, or the next one, return Woken.
     void Wake();
 
-    void SignalGroup(int Signal);
     // Reaps the child when it has ended within TimeoutMs; ExitCode() then tells how.
     bool WaitForExit(int TimeoutMs);
     // Stops the child: Signal to the group, SIGKILL after GraceMs, then reaps it.

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "Exceptions.h"
 
+#include <cstring>
+
 Exception::Exception(QString Message)
     : FMessage(std::move(Message)), FMessageUtf8(FMessage.toUtf8()) {}
 
@@ -20,4 +22,8 @@ QString ExceptionMessage(std::exception_ptr Error) {
     } catch (...) {
         return QStringLiteral("Unknown error");
     }
+}
+
+QString SystemErrorText(int Error) {
+    return QString::fromLocal8Bit(strerror(Error));
 }

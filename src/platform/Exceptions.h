@@ -39,3 +39,6 @@ private:
 
 // The message of whatever escaped: ours, the standard library's, or an unknown throw.
 QString ExceptionMessage(std::exception_ptr Error);
+
+// The system's text for an errno value.
+QString SystemErrorText(int Error);

@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "FileReplacement.h"
 
+#include "Exceptions.h"
 #include "NativePath.h"
 
 #include <QDir>
@@ -41,7 +42,7 @@ TFileReplacement::~TFileReplacement() {
 }
 
 bool TFileReplacement::Fail(int Error) {
-    FErrorText = QString::fromLocal8Bit(strerror(Error));
+    FErrorText = SystemErrorText(Error);
     return false;
 }
 

@@ -2,10 +2,10 @@
 // SPDX-FileCopyrightText: 2026 The Harkavel developers
 #include "FolderLock.h"
 
+#include "Exceptions.h"
 #include "NativePath.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -20,12 +20,12 @@ bool TFolderLock::Acquire(const QString& Folder) {
     const int Descriptor =
         open(PathToNative(Folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (Descriptor < 0) {
-        FErrorText = QString::fromLocal8Bit(strerror(errno));
+        FErrorText = SystemErrorText(errno);
         return false;
     }
     if (flock(Descriptor, LOCK_EX | LOCK_NB) != 0) {
         FErrorText = errno == EWOULDBLOCK ? QStringLiteral("another update holds the folder")
-                                          : QString::fromLocal8Bit(strerror(errno));
+                                          : SystemErrorText(errno);
         close(Descriptor);
         return false;
     }

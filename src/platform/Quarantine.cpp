@@ -3,6 +3,7 @@
 #include "Quarantine.h"
 
 #include "DebugOutput.h"
+#include "Exceptions.h"
 #include "NativePath.h"
 #include "ProgramPath.h"
 
@@ -24,10 +25,6 @@ constexpr char Magic[] = "HARKAVEL QUARANTINE 1\n"; // 22 bytes and a zero
 constexpr int MagicSize = 24;
 constexpr int HeaderSize = MagicSize + QuarantineKeySize + 8; // and the content's size
 constexpr int64_t BlockSize = 1 << 20;
-
-QString ErrorName(int Error) {
-    return QString::fromLocal8Bit(strerror(Error));
-}
 
 TRemoval FailureOf(int Error) {
     return IsLastingRemovalError(Error) ? TRemoval::Lasting : TRemoval::Passing;
@@ -154,7 +151,7 @@ TQuarantine::TQuarantine(QString Folder) : FFolder(std::move(Folder)) {
 bool TQuarantine::EnsureFolder() {
     const QByteArray Native = PathToNative(FFolder);
     if (!QDir().mkpath(FFolder) || chmod(Native.constData(), 0700) != 0) {
-        FErrorText = ErrorName(errno);
+        FErrorText = SystemErrorText(errno);
         return false;
     }
     return true;
@@ -195,7 +192,7 @@ bool TQuarantine::WriteRecord(const TQuarantineItem& Item, const QByteArray& Sta
     if (Descriptor >= 0)
         close(Descriptor);
     if (!Written || rename(Temporary.constData(), PathToNative(PathOf(Item.Id, ".record"))) != 0) {
-        FErrorText = ErrorName(Written ? errno : Error);
+        FErrorText = SystemErrorText(Written ? errno : Error);
         unlink(Temporary.constData());
         errno = Written ? errno : Error;
         return false;
@@ -300,7 +297,7 @@ bool TQuarantine::StoreContent(const QByteArray& Source, TQuarantineItem& Item) 
     }
     if (!Sound) {
         unlink(Part.constData());
-        FErrorText = ErrorName(Error ? Error : EIO);
+        FErrorText = SystemErrorText(Error ? Error : EIO);
         errno = Error ? Error : EIO;
         return false;
     }
@@ -483,7 +480,8 @@ TQuarantine::TRestore TQuarantine::Restore(const TQuarantineItem& Item, const QS
     if (Sound) {
         fchmod(Out, Item.Mode);
         if (geteuid() == 0 && fchown(Out, Item.Owner, Item.Group) != 0)
-            HARKAVEL_DEBUG_LINE(QStringLiteral("Restore: owner not set: ") + ErrorName(errno));
+            HARKAVEL_DEBUG_LINE(QStringLiteral("Restore: owner not set: ") +
+                                SystemErrorText(errno));
         const timespec Times[2] = {
             {0, UTIME_OMIT},
             {time_t(Item.ModifiedNs / 1000000000), long(Item.ModifiedNs % 1000000000)}};
@@ -499,7 +497,7 @@ TQuarantine::TRestore TQuarantine::Restore(const TQuarantineItem& Item, const QS
     if (!Sound) {
         if (Out >= 0)
             unlink(Temporary.constData());
-        FErrorText = ErrorName(Out < 0 ? errno : Error);
+        FErrorText = SystemErrorText(Out < 0 ? errno : Error);
         return Error == EEXIST ? TRestore::Exists : TRestore::Failed;
     }
     SyncFolder(Folder);

@@ -24,7 +24,6 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
-#include <functional>
 
 struct TQuarantineItem {
     QString Id;

@@ -97,12 +97,16 @@ QString DefaultMirrorHost() {
     return Override.isEmpty() ? DefaultMirror : Override;
 }
 
+QString OtherFormOf(const QString& Path) {
+    if (Path.endsWith(QLatin1String(".cvd")))
+        return Path.chopped(4) + QStringLiteral(".cld");
+    if (Path.endsWith(QLatin1String(".cld")))
+        return Path.chopped(4) + QStringLiteral(".cvd");
+    return QString();
+}
+
 void RemoveOtherForm(const QString& InstalledPath) {
-    QString Other;
-    if (InstalledPath.endsWith(QLatin1String(".cvd")))
-        Other = InstalledPath.chopped(4) + QStringLiteral(".cld");
-    else if (InstalledPath.endsWith(QLatin1String(".cld")))
-        Other = InstalledPath.chopped(4) + QStringLiteral(".cvd");
+    const QString Other = OtherFormOf(InstalledPath);
     if (!Other.isEmpty() && PathExists(Other) && !QFile::remove(Other))
         HARKAVEL_DEBUG_LINE(QStringLiteral("Unable to remove ") + Other);
 }
@@ -209,7 +213,7 @@ void TFreshClamThread::UpdateDatabases() {
 // Another update of the same folder, by this program or another copy of it and by either way
 // of updating, would race this one for the same files: the folder stays locked to the end.
 bool TFreshClamThread::LockFolderOf(const QString& Path) {
-    const QString Folder = Path.left(Path.lastIndexOf(PathDelimiter) + 1);
+    const QString Folder = ExtractFilePath(Path);
     auto [Entry, Added] = FFolderLocks.try_emplace(Folder);
     if (Added) {
         auto Lock = std::make_unique<TFolderLock>();
@@ -229,7 +233,7 @@ TDownloadItem::THeader TFreshClamThread::NewestLocalHeader(const QString& Path) 
     FLocalIsWhole = Header != nullptr;
     if (!Path.endsWith(QLatin1String(".cvd")))
         return Header;
-    const QString Patched = Path.chopped(4) + QStringLiteral(".cld");
+    const QString Patched = OtherFormOf(Path);
     if (!PathExists(Patched))
         return Header;
     TDownloadItem::THeader PatchedHeader(cl_cvdhead(PathToNative(Patched).constData()),

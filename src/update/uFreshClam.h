@@ -114,6 +114,9 @@ public:
     virtual void CancelAndWait() = 0;
 };
 
+// The other form of a database file: daily.cld for daily.cvd and the other way round; empty for
+// any other name.
+QString OtherFormOf(const QString& Path);
 // Removes the other form of a database just installed (daily.cld beside a new daily.cvd, and
 // the other way round): the engine would load both, and the older one would be kept for ever.
 void RemoveOtherForm(const QString& InstalledPath);

@@ -52,7 +52,7 @@ THeader HeaderOf(const QString& Path) {
 // Which of Folder/Base.cvd and Folder/Base.cld holds the higher version; empty for neither.
 QString NewerForm(const QString& Folder, const QString& Base) {
     const QString Cvd = Folder + Base + QStringLiteral(".cvd");
-    const QString Cld = Folder + Base + QStringLiteral(".cld");
+    const QString Cld = OtherFormOf(Cvd);
     const THeader CvdHeader = HeaderOf(Cvd), CldHeader = HeaderOf(Cld);
     if (CldHeader && (!CvdHeader || CldHeader->version > CvdHeader->version))
         return Cld;
@@ -304,7 +304,7 @@ TSignatureNetworkUpdate::TSignatureNetworkUpdate(const TSafeArray* Databases) {
     SafeArrayToStrings(Databases, Paths);
     if (Paths.isEmpty())
         Paths = DefaultDatabases();
-    FFolder = Paths.first().left(Paths.first().lastIndexOf(PathDelimiter) + 1);
+    FFolder = ExtractFilePath(Paths.first());
     for (const QString& Path : std::as_const(Paths))
         if (!FNames.contains(BaseOf(Path)))
             FNames.append(BaseOf(Path));

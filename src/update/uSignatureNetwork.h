@@ -16,10 +16,8 @@
 #include "uFreshClam.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
-#include <atomic>
 #include <functional>
 
 // The lines only the official network gives.
